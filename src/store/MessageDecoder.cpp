@@ -1,0 +1,538 @@
+#include "store/MessageDecoder.h"
+
+#include "platform/Clock.h"
+#include "platform/Error.h"
+#include "platform/Paths.h"
+#include "platform/Sanitiser.h"
+#include "store/MailIdentifier.h"
+#include "store/TextOps.h"
+
+#include <QFile>
+#include <QIODevice>
+#include <QStringDecoder>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Base64 alphabet
+
+int base64Value(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Line source: the raw message read once, front to back.
+
+struct Line {
+    QByteArray text;       // without its line end
+    bool complete = true;  // false for a piece of a line longer than the piece limit
+};
+
+class LineSource {
+public:
+    explicit LineSource(QIODevice &in) : in_(in) {}
+
+    bool atEnd() const { return in_.atEnd(); }
+
+    // Reads the next line into `line`; false at the end of the input.
+    bool next(Line &line)
+    {
+        if (in_.atEnd())
+            return false;
+        line.text = in_.readLine(kMaxDecoderLinePiece);
+        line.complete = line.text.endsWith('\n') || in_.atEnd();
+        if (line.text.endsWith('\n'))
+            line.text.chop(1);
+        if (line.text.endsWith('\r'))
+            line.text.chop(1);
+        return true;
+    }
+
+private:
+    QIODevice &in_;
+};
+
+bool isBlank(const QByteArray &line) { return line.trimmed().isEmpty(); }
+
+bool startsWithSpace(const QByteArray &line)
+{
+    return !line.isEmpty() && (line[0] == ' ' || line[0] == '\t');
+}
+
+// ---------------------------------------------------------------------------
+// Header blocks
+
+// One header block: the fields the decoder uses, and every line of it.
+struct HeaderBlock {
+    QByteArray from, subject, date, replyTo, messageId;
+    QByteArray contentType, transferEncoding, disposition;
+    bool hasContentType = false;
+    bool hasMessageId = false;
+};
+
+enum class Field { None, From, Subject, Date, ReplyTo, MessageId, ContentType,
+                   TransferEncoding, Disposition };
+
+// The field a line starts, judged by the name before its first ":".
+Field fieldOf(const QByteArray &line)
+{
+    if (startsWithSpace(line))
+        return Field::None;
+    const int colon = line.indexOf(':');
+    if (colon <= 0)
+        return Field::None;
+    const QByteArray name = line.left(colon).trimmed().toUpper();
+    if (name == "FROM")
+        return Field::From;
+    if (name == "SUBJECT")
+        return Field::Subject;
+    if (name == "DATE")
+        return Field::Date;
+    if (name == "REPLY-TO")
+        return Field::ReplyTo;
+    if (name == "MESSAGE-ID")
+        return Field::MessageId;
+    if (name == "CONTENT-TYPE")
+        return Field::ContentType;
+    if (name == "CONTENT-TRANSFER-ENCODING")
+        return Field::TransferEncoding;
+    if (name == "CONTENT-DISPOSITION")
+        return Field::Disposition;
+    return Field::None;
+}
+
+// Reads a header block from the current position up to (and consuming) its first
+// empty line. Continuation lines are appended trimmed: without a separator for the
+// fields stored in the header record (so a folded "Hello" / " World" reads
+// "HelloWorld"), with one space for the MIME fields whose parameters are parsed.
+// Every line read except the closing empty one is appended to `raw` after CR LF.
+void readHeaderBlock(LineSource &src, HeaderBlock &block, QByteArray *raw)
+{
+    Line line;
+    QByteArray *value = nullptr;
+    bool spaced = false;
+    while (src.next(line)) {
+        if (isBlank(line.text))
+            return;
+        if (raw) {
+            raw->append("\r\n");
+            raw->append(line.text);
+        }
+        if (startsWithSpace(line.text)) {
+            if (value) {
+                if (spaced)
+                    value->append(' ');
+                value->append(line.text.trimmed());
+            }
+            continue;
+        }
+        const Field field = fieldOf(line.text);
+        spaced = false;
+        switch (field) {
+        case Field::From: value = &block.from; break;
+        case Field::Subject: value = &block.subject; break;
+        case Field::Date: value = &block.date; break;
+        case Field::ReplyTo: value = &block.replyTo; break;
+        case Field::MessageId: value = &block.messageId; block.hasMessageId = true; break;
+        case Field::ContentType:
+            value = &block.contentType; block.hasContentType = true; spaced = true; break;
+        case Field::TransferEncoding: value = &block.transferEncoding; spaced = true; break;
+        case Field::Disposition: value = &block.disposition; spaced = true; break;
+        case Field::None: value = nullptr; break;
+        }
+        // A field that occurs twice keeps its last value.
+        if (value)
+            *value = line.text.mid(line.text.indexOf(':') + 1).trimmed();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// MIME parameters
+
+// The media type of a Content-Type value ("TEXT/PLAIN"), upper-cased, without its
+// parameters: a parameter such as name="context.pdf" must not make a part textual.
+QByteArray mediaType(const QByteArray &contentType)
+{
+    const int semi = contentType.indexOf(';');
+    return (semi < 0 ? contentType : contentType.left(semi)).trimmed().toUpper();
+}
+
+// Decodes RFC 2047 encoded-words ("=?charset?B|Q?text?=") in a header value; text
+// that is not an encoded word is kept. Charsets Qt does not know are left encoded.
+QString decodeEncodedWords(const QByteArray &value)
+{
+    QString out;
+    int pos = 0;
+    bool lastWasEncoded = false;
+    while (pos < value.size()) {
+        const int start = value.indexOf("=?", pos);
+        if (start < 0) {
+            out += QString::fromUtf8(value.mid(pos));
+            break;
+        }
+        const int q1 = value.indexOf('?', start + 2);
+        const int q2 = q1 < 0 ? -1 : value.indexOf('?', q1 + 1);
+        const int end = q2 < 0 ? -1 : value.indexOf("?=", q2 + 1);
+        if (end < 0) {
+            out += QString::fromUtf8(value.mid(pos));
+            break;
+        }
+        const QByteArray between = value.mid(pos, start - pos);
+        // White space between two encoded words is dropped.
+        if (!(lastWasEncoded && between.trimmed().isEmpty()))
+            out += QString::fromUtf8(between);
+        const QByteArray charset = value.mid(start + 2, q1 - start - 2).split('*').first();
+        const QByteArray encoding = value.mid(q1 + 1, q2 - q1 - 1).toUpper();
+        QByteArray text = value.mid(q2 + 1, end - q2 - 1);
+        QByteArray bytes;
+        if (encoding == "B") {
+            bytes = QByteArray::fromBase64(text);
+        } else if (encoding == "Q") {
+            text.replace('_', ' ');
+            bytes = QByteArray::fromPercentEncoding(text, '=');
+        }
+        QStringDecoder decoder(charset.constData());
+        if (decoder.isValid() && (encoding == "B" || encoding == "Q")) {
+            out += decoder.decode(bytes);
+        } else {
+            out += QString::fromUtf8(value.mid(start, end + 2 - start));
+        }
+        lastWasEncoded = true;
+        pos = end + 2;
+    }
+    return out;
+}
+
+// The value of parameter `name` (upper case, without "=") in a MIME field value:
+// quoted or up to the next ";". Empty when absent.
+QByteArray parameter(const QByteArray &fieldValue, const QByteArray &name)
+{
+    const QByteArray upper = fieldValue.toUpper();
+    int from = 0;
+    while (true) {
+        const int at = upper.indexOf(name + '=', from);
+        if (at < 0)
+            return {};
+        // The name must stand on its own: after ";", white space or at the start.
+        const bool alone = at == 0 || upper[at - 1] == ';' || upper[at - 1] == ' '
+            || upper[at - 1] == '\t';
+        from = at + name.size() + 1;
+        if (!alone)
+            continue;
+        QByteArray rest = fieldValue.mid(from).trimmed();
+        if (rest.startsWith('"')) {
+            const int close = rest.indexOf('"', 1);
+            return close < 0 ? rest.mid(1).trimmed() : rest.mid(1, close - 1);
+        }
+        const int semi = rest.indexOf(';');
+        return (semi < 0 ? rest : rest.left(semi)).trimmed();
+    }
+}
+
+// An RFC 2231 "name*=charset'language'percent-encoded" parameter, decoded.
+QString extendedParameter(const QByteArray &fieldValue, const QByteArray &name)
+{
+    const QByteArray value = parameter(fieldValue, name + '*');
+    if (value.isEmpty())
+        return {};
+    const QList<QByteArray> pieces = value.split('\'');
+    if (pieces.size() < 3)
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(value));
+    const QByteArray bytes = QByteArray::fromPercentEncoding(pieces.mid(2).join('\''));
+    QStringDecoder decoder(pieces[0].isEmpty() ? "UTF-8" : pieces[0].constData());
+    return decoder.isValid() ? decoder.decode(bytes) : QString::fromUtf8(bytes);
+}
+
+// The file name a part's header gives it: Content-Disposition's filename wins over
+// Content-Type's name; RFC 2231 forms count when there is no plain one.
+QString partName(const HeaderBlock &part)
+{
+    const std::pair<const QByteArray *, QByteArray> sources[] = {
+        {&part.disposition, QByteArrayLiteral("FILENAME")},
+        {&part.contentType, QByteArrayLiteral("NAME")},
+    };
+    for (const auto &[field, key] : sources) {
+        const QByteArray name = parameter(*field, key);
+        if (!name.isEmpty())
+            return decodeEncodedWords(name);
+        const QString extended = extendedParameter(*field, key);
+        if (!extended.isEmpty())
+            return extended;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// Output files
+
+class OutputFile {
+public:
+    explicit OutputFile(const QString &path) : file_(path)
+    {
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw platform::Error(QStringLiteral("Unable to create file %1").arg(path));
+    }
+    void write(const QByteArray &bytes)
+    {
+        if (file_.write(bytes) != bytes.size())
+            throw platform::Error(QStringLiteral("Unable to write file %1").arg(file_.fileName()));
+    }
+    void writeLine(const Line &line)
+    {
+        write(line.text);
+        if (line.complete)
+            write("\r\n");
+    }
+    QString close()
+    {
+        file_.close();
+        if (file_.error() != QFileDevice::NoError)
+            throw platform::Error(QStringLiteral("Unable to write file %1").arg(file_.fileName()));
+        return file_.fileName();
+    }
+
+private:
+    QFile file_;
+};
+
+// ---------------------------------------------------------------------------
+// The decoder proper
+
+class Decoder {
+public:
+    Decoder(QIODevice &raw, const QString &workDir, const QString &fallbackId,
+            const DecodedFileSink &sink)
+        : src_(raw), workDir_(workDir), fallbackId_(fallbackId), sink_(sink)
+    {
+    }
+
+    DecodedMessage run()
+    {
+        HeaderBlock header;
+        readHeaderBlock(src_, header, &msg_.rawHeader);
+        msg_.from = header.from;
+        msg_.subject = header.subject;
+        msg_.date = header.date;
+        msg_.replyTo = header.replyTo;
+        msg_.identifier = MailIdFromMessageId(header.messageId);
+        if (msg_.identifier.isEmpty())
+            msg_.identifier = platform::sanitizeFileName(fallbackId_.isEmpty()
+                                                             ? uniqueTimeStampName()
+                                                             : fallbackId_);
+        DecodeBody(header);
+        return msg_;
+    }
+
+private:
+    // The Content-Type decides: multipart with a boundary gives parts; text, or no
+    // Content-Type at all (plain text), gives a single body; anything else is one
+    // attachment that runs to the end of the message.
+    void DecodeBody(const HeaderBlock &header)
+    {
+        const QByteArray type = mediaType(header.contentType);
+        if (!header.hasContentType || (!type.contains("MULTIPART") && type.contains("TEXT"))) {
+            storeSingleBody();
+            return;
+        }
+        if (type.contains("MULTIPART")) {
+            const QByteArray boundary = parameter(header.contentType, "BOUNDARY");
+            if (boundary.isEmpty()) {
+                storeSingleBody();
+                return;
+            }
+            decodeParts(boundary);
+            return;
+        }
+        firstTextPending_ = false;
+        storeAttachment(header, QByteArray());
+    }
+
+    void storeSingleBody()
+    {
+        OutputFile out(workDir_ + msg_.identifier);
+        Line line;
+        while (src_.next(line))
+            out.writeLine(line);
+        sink_(out.close(), DecodedFileKind::Body);
+    }
+
+    enum class BoundaryLine { No, Part, Close };
+
+    BoundaryLine boundaryLine(const QByteArray &line, const QByteArray &boundary) const
+    {
+        if (boundary.isEmpty() || !line.startsWith("--"))
+            return BoundaryLine::No;
+        QByteArray rest = line.mid(2);
+        if (!rest.startsWith(boundary))
+            return BoundaryLine::No;
+        rest = rest.mid(boundary.size());
+        if (rest.trimmed().isEmpty())
+            return BoundaryLine::Part;
+        if (rest.startsWith("--") && rest.mid(2).trimmed().isEmpty())
+            return BoundaryLine::Close;
+        return BoundaryLine::No;
+    }
+
+    void decodeParts(const QByteArray &boundary)
+    {
+        // The preamble is kept as the body until the first boundary line shows the
+        // message really has parts; a multipart message without one is stored whole.
+        {
+            OutputFile preamble(workDir_ + msg_.identifier);
+            Line line;
+            BoundaryLine found = BoundaryLine::No;
+            while (src_.next(line)) {
+                if (line.complete && (found = boundaryLine(line.text, boundary)) != BoundaryLine::No)
+                    break;
+                preamble.writeLine(line);
+            }
+            const QString path = preamble.close();
+            if (found != BoundaryLine::Part) {
+                sink_(path, DecodedFileKind::Body);
+                return;
+            }
+            QFile::remove(path);
+        }
+
+        BoundaryLine end = BoundaryLine::Part;
+        while (end == BoundaryLine::Part && !src_.atEnd()) {
+            HeaderBlock part;
+            readHeaderBlock(src_, part, nullptr);
+            const QByteArray type = mediaType(part.contentType);
+            // A part without Content-Type is plain text.
+            const bool textual = !part.hasContentType || type.contains("TEXT")
+                || type.contains("RFC822") || type.contains("ASCII");
+            // A text file the sender attached stays an attachment, never the body.
+            const bool attached = part.disposition.trimmed().toUpper().startsWith("ATTACHMENT");
+            if (textual && !attached && firstTextPending_)
+                end = storeFirstText(boundary);
+            else
+                end = storeAttachment(part, boundary);
+        }
+        // Whatever follows the closing boundary line (the epilogue) is not mail content.
+    }
+
+    BoundaryLine storeFirstText(const QByteArray &boundary)
+    {
+        firstTextPending_ = false;
+        OutputFile out(workDir_ + msg_.identifier);
+        Line line;
+        BoundaryLine end = BoundaryLine::No;
+        while (src_.next(line)) {
+            if (line.complete && (end = boundaryLine(line.text, boundary)) != BoundaryLine::No)
+                break;
+            // Only the marker as a line of its own counts: a quoted marker does not.
+            if (line.complete && line.text.trimmed() == kQuorvelMarker)
+                msg_.ownMail = true;
+            out.writeLine(line);
+        }
+        sink_(out.close(), DecodedFileKind::Body);
+        return end;
+    }
+
+    BoundaryLine storeAttachment(const HeaderBlock &part, const QByteArray &boundary)
+    {
+        QString name = partName(part);
+        name = name.isEmpty() ? uniqueTimeStampName() : platform::bareFileName(name);
+        msg_.attachmentList += name + ';';
+        ++msg_.attachmentCount;
+
+        OutputFile out(workDir_ + name);
+        const bool base64 = part.transferEncoding.toUpper().contains("BASE64");
+        Base64Decoder decoder;
+        QByteArray bytes;
+        Line line;
+        BoundaryLine end = BoundaryLine::No;
+        while (src_.next(line)) {
+            if (line.complete && (end = boundaryLine(line.text, boundary)) != BoundaryLine::No)
+                break;
+            if (base64) {
+                decoder.DecodeBase64Line(line.text, bytes);
+                out.write(bytes);
+                bytes.clear();
+            } else {
+                out.writeLine(line);
+            }
+        }
+        if (base64) {
+            decoder.finish(bytes);
+            out.write(bytes);
+        }
+        sink_(out.close(), DecodedFileKind::Attachment);
+        return end;
+    }
+
+    // Parts without a name get the time stamp plus a counter, so that two of them
+    // never replace each other.
+    QString uniqueTimeStampName()
+    {
+        return TimeStampName() + '-' + QString::number(++unnamed_);
+    }
+
+    LineSource src_;
+    QString workDir_;
+    QString fallbackId_;
+    const DecodedFileSink &sink_;
+    DecodedMessage msg_;
+    bool firstTextPending_ = true;
+    int unnamed_ = 0;
+};
+
+} // namespace
+
+void Base64Decoder::DecodeBase64Line(const QByteArray &line, QByteArray &out)
+{
+    for (const char c : line) {
+        if (c == '=') {
+            // A pad ends the group: two characters give one byte, three give two.
+            finish(out);
+            continue;
+        }
+        const int v = base64Value(c);
+        if (v < 0)
+            continue;
+        bits_ = (bits_ << 6) | quint32(v);
+        if (++count_ == 4) {
+            out.append(char((bits_ >> 16) & 0xff));
+            out.append(char((bits_ >> 8) & 0xff));
+            out.append(char(bits_ & 0xff));
+            bits_ = 0;
+            count_ = 0;
+        }
+    }
+}
+
+void Base64Decoder::finish(QByteArray &out)
+{
+    if (count_ == 2) {
+        out.append(char((bits_ >> 4) & 0xff));
+    } else if (count_ == 3) {
+        out.append(char((bits_ >> 10) & 0xff));
+        out.append(char((bits_ >> 2) & 0xff));
+    }
+    bits_ = 0;
+    count_ = 0;
+}
+
+QString DecodedMessage::descriptor() const
+{
+    return QString::number(attachmentCount) + QStringLiteral("     ") + attachmentList;
+}
+
+DecodedMessage DecodeMessageStream(QIODevice &raw, const QString &workDir,
+                                   const QString &fallbackId, const DecodedFileSink &sink)
+{
+    Decoder decoder(raw, workDir.endsWith('/') ? workDir : workDir + '/', fallbackId, sink);
+    return decoder.run();
+}

@@ -1,0 +1,69 @@
+#pragma once
+// Turns one fetched message (RFC 822 / MIME bytes) into the pieces of an INBOX mail:
+// the header record's fields, a plain-text body file and attachment files.
+//
+// The decoder is a line scanner that reads its input once, front to back. It reads
+// each header block whole (up to its first empty line): a field is recognised only
+// at the start of a line and its continuation lines belong to it. The body's mode
+// and boundary come from the Content-Type field; parts are delimited by boundary
+// lines; base64 parts decode as a stream.
+//
+// Files are written only into the given working directory, under sanitised names;
+// each finished file is handed to a callback (which adds it to an archive) before
+// the next one is written.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QIODevice;
+
+// The marker line that the text part of every mail posted by quorvel carries.
+inline constexpr char kQuorvelMarker[] = "--=This is a quorvel";
+
+// Longest piece of a line the decoder holds at once; a longer line is read in pieces.
+inline constexpr qint64 kMaxDecoderLinePiece = 1 << 20;
+
+// Decodes base64 as a stream: characters are collected across lines, white space
+// and characters outside the alphabet are ignored, and a group cut by a line end
+// continues on the next line. A pad ends the current group.
+class Base64Decoder {
+public:
+    // Decodes what `line` completes and appends the bytes to `out`.
+    void DecodeBase64Line(const QByteArray &line, QByteArray &out);
+    // Flushes a trailing group of two or three characters (missing padding).
+    void finish(QByteArray &out);
+
+private:
+    quint32 bits_ = 0;
+    int count_ = 0;
+};
+
+// What the decoder produces for one message.
+struct DecodedMessage {
+    QString identifier;          // mail identifier, safe as a file name
+    QByteArray from;
+    QByteArray subject;
+    QByteArray date;
+    QByteArray replyTo;          // collected, not stored
+    QByteArray rawHeader;        // every header line, each preceded by CR LF
+    bool ownMail = false;        // the first text part holds the quorvel marker line
+    int attachmentCount = 0;
+    QString attachmentList;      // each stored attachment's name followed by ";"
+
+    // The attachment descriptor of the header record: count, five spaces, entries.
+    QString descriptor() const;
+};
+
+enum class DecodedFileKind { Body, Attachment };
+
+// Called with each finished file (a path inside the working directory) and what it
+// is; the callee takes the file over (adds it to an archive, then deletes it).
+using DecodedFileSink = std::function<void(const QString &path, DecodedFileKind kind)>;
+
+// Decodes `raw`. `workDir` receives the files (it must exist); `fallbackId` names
+// the mail when it has no usable Message-ID (the fetch run passes the unique-id).
+// Raises platform::Error when a file cannot be written.
+DecodedMessage DecodeMessageStream(QIODevice &raw, const QString &workDir,
+                                   const QString &fallbackId, const DecodedFileSink &sink);
