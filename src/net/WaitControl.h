@@ -1,0 +1,38 @@
+#pragma once
+// What the socket and the protocol clients need of a wait control. The painted
+// countdown TWait implements it; the wire code sees only this interface, so it
+// stays free of widgets.
+
+#include <QString>
+#include <functional>
+
+class QObject;
+
+namespace net {
+
+class WaitControl {
+public:
+    virtual ~WaitControl() = default;
+
+    // The control as an object, so holders can notice its destruction.
+    virtual QObject *waitObject() = 0;
+
+    virtual QString Caption() const = 0;
+    virtual void setCaption(const QString &caption) = 0;
+    // Period of one count in milliseconds.
+    virtual int Interval() const = 0;
+    // 0 while running, 1 when stopped by the program, 2 after a timeout.
+    virtual int ModalResult() const = 0;
+    virtual bool Running() const = 0;
+
+    virtual void showWait(bool visible) = 0;
+    // Counts down from the number in Caption while the event loop turns; returns
+    // when StopWait is called or the count runs out.
+    virtual void RunWait() = 0;
+    virtual void StopWait() = 0;
+
+    // Replaces the control's OnTimeout handler (the clients bind their own).
+    virtual void bindTimeout(std::function<void()> handler) = 0;
+};
+
+} // namespace net
