@@ -9,7 +9,6 @@
 #include "platform/Paths.h"
 #include "platform/Sanitiser.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -92,10 +91,8 @@ HeaderRecord ParseHeaderRecord(QIODevice &in)
 
 HeaderRecord ParseHeaderRecord(const QByteArray &content)
 {
-    QBuffer buffer;
-    buffer.setData(content);
-    buffer.open(QIODevice::ReadOnly);
-    return ParseHeaderRecord(buffer);
+    ByteSource in(content);
+    return ParseHeaderRecord(in);
 }
 
 HeaderRecord ReadHeaderRecordFile(const QString &path)

@@ -2,7 +2,6 @@
 
 #include "store/TextOps.h"
 
-#include <QBuffer>
 
 QString OutgoingHeader::toText() const
 {
@@ -53,10 +52,8 @@ OutgoingHeader ParseOutgoingHeader(QIODevice &in)
 
 OutgoingHeader ParseOutgoingHeader(const QByteArray &content)
 {
-    QBuffer buffer;
-    buffer.setData(content);
-    buffer.open(QIODevice::ReadOnly);
-    return ParseOutgoingHeader(buffer);
+    ByteSource in(content);
+    return ParseOutgoingHeader(in);
 }
 
 void WriteOutgoingHeader(const QString &path, const QString &subject,

@@ -4,6 +4,7 @@
 // therefore come in both forms with the same behaviour.
 
 #include <QByteArray>
+#include <QBuffer>
 #include <QByteArrayList>
 #include <QIODevice>
 #include <QString>
@@ -53,6 +54,16 @@ QString TextFromStore(const QByteArray &bytes);
 QByteArrayList SplitLines(const QByteArray &content);
 QByteArray JoinLines(const QByteArrayList &lines);
 QByteArray JoinLines(const QStringList &lines);   // as UTF-8
+// A read-only device over bytes in memory, to feed the line parsers.
+class ByteSource : public QBuffer {
+public:
+    explicit ByteSource(const QByteArray &bytes)
+    {
+        setData(bytes);
+        open(QIODevice::ReadOnly);
+    }
+};
+
 // The next line of `in` without its line end; false at the end of the data.
 bool ReadStoreLine(QIODevice &in, QByteArray &line);
 
