@@ -41,7 +41,7 @@ struct Line {
 
 class LineSource {
 public:
-    explicit LineSource(QIODevice &in) : in_(in) {}
+    explicit LineSource(QIODevice &in) : in_(in) { buffer_.resize(kMaxDecoderLinePiece + 1); }
 
     bool atEnd() const { return in_.atEnd(); }
 
@@ -50,7 +50,12 @@ public:
     {
         if (in_.atEnd())
             return false;
-        line.text = in_.readLine(kMaxDecoderLinePiece);
+        // Read into one buffer per message: QIODevice::readLine(max) would allocate
+        // the whole maximum for every line.
+        const qint64 n = in_.readLine(buffer_.data(), buffer_.size());
+        if (n < 0)
+            return false;
+        line.text = QByteArray(buffer_.constData(), n);
         line.complete = line.text.endsWith('\n') || in_.atEnd();
         if (line.text.endsWith('\n'))
             line.text.chop(1);
@@ -61,6 +66,7 @@ public:
 
 private:
     QIODevice &in_;
+    QByteArray buffer_;
 };
 
 bool isBlank(const QByteArray &line) { return line.trimmed().isEmpty(); }

@@ -23,7 +23,7 @@ class QIODevice;
 inline constexpr char kQuorvelMarker[] = "--=This is a quorvel";
 
 // Longest piece of a line the decoder holds at once; a longer line is read in pieces.
-inline constexpr qint64 kMaxDecoderLinePiece = 1 << 20;
+inline constexpr qint64 kMaxDecoderLinePiece = 64 * 1024;
 
 // Decodes base64 as a stream: characters are collected across lines, white space
 // and characters outside the alphabet are ignored, and a group cut by a line end
