@@ -32,3 +32,10 @@ bool DeleteFromArchive(TZipArchive &zip, const QString &archive, const QString &
 bool SetupExtractFile(TZipArchive &zip, const QString &archive, const QString &member,
                       const QString &targetDir);
 bool SetupAddFile(TZipArchive &zip, const QString &archive, const QString &file);
+
+// Makes every archive change since the last call durable (flushes the archives and
+// their directories, then drops their journals). Changes are atomic against a kill
+// without it; against a power loss only once it has run. Run it once after a batch
+// of changes, e.g. before deleting the raw messages a fetch run has stored.
+// False when a flush failed.
+bool syncArchives();

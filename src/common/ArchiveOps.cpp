@@ -1,0 +1,90 @@
+#include "common/ArchiveOps.h"
+
+#include "common/ZipArchive.h"
+#include "common/ZipJournal.h"
+#include "platform/CaseResolver.h"
+#include "platform/Prompts.h"
+
+#include <QFileInfo>
+
+namespace {
+
+void oneSpec(TZipArchive &zip, const QString &spec)
+{
+    zip.FSpecArgs.clear();
+    zip.FSpecArgs.append(spec);
+}
+
+bool archiveExists(const QString &archive)
+{
+    return !archive.isEmpty() && QFileInfo(platform::resolveCase(archive)).isFile();
+}
+
+} // namespace
+
+void ZipFile(TZipArchive &zip, const QString &archive, const QString &file)
+{
+    oneSpec(zip, file);
+    zip.setZipFilename(archive);
+    zip.Add();
+}
+
+void ExtractFile(TZipArchive &zip, const QString &archive, const QString &member,
+                 const QString &targetDir)
+{
+    oneSpec(zip, member);
+    zip.setZipFilename(archive);
+    zip.setExtrBaseDir(targetDir);
+    zip.Extract();
+}
+
+bool ExtractFromArchive(TZipArchive &zip, const QString &archive, const QString &member,
+                        const QString &targetDir)
+{
+    if (!archiveExists(archive)) {
+        platform::prompts().information("File " + archive + " is missing");
+        return false;
+    }
+    ExtractFile(zip, archive, member, targetDir);
+    return true;
+}
+
+bool AddToArchive(TZipArchive &zip, const QString &archive, const QString &file)
+{
+    try {
+        ZipFile(zip, archive, file);
+    } catch (const std::exception &) {
+        return false;
+    }
+    return true;
+}
+
+bool DeleteFromArchive(TZipArchive &zip, const QString &archive, const QString &member)
+{
+    if (!archiveExists(archive)) {
+        platform::prompts().information("File " + archive + " is missing");
+        return false;
+    }
+    oneSpec(zip, member);
+    zip.setZipFilename(archive);
+    zip.Delete();
+    return true;
+}
+
+bool SetupExtractFile(TZipArchive &zip, const QString &archive, const QString &member,
+                      const QString &targetDir)
+{
+    ExtractFile(zip, archive, member, targetDir);
+    return true;
+}
+
+bool SetupAddFile(TZipArchive &zip, const QString &archive, const QString &file)
+{
+    ZipFile(zip, archive, file);
+    return true;
+}
+
+bool syncArchives()
+{
+    return zipjournal::syncArchives();
+}

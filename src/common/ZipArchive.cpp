@@ -1,0 +1,162 @@
+#include "common/ZipArchive.h"
+
+#include "common/ZipReader.h"
+#include "common/ZipWriter.h"
+#include "common/ZipJournal.h"
+#include "platform/CaseResolver.h"
+#include "platform/Error.h"
+#include "platform/Prompts.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// Marks a running operation: clears its busy flag and, since the operation ran,
+// empties the file specifications, however it ends.
+class Running {
+public:
+    Running(bool &busy, QStringList &specs) : busy_(busy), specs_(specs) { busy_ = true; }
+    ~Running()
+    {
+        specs_.clear();
+        busy_ = false;
+    }
+    Running(const Running &) = delete;
+    Running &operator=(const Running &) = delete;
+
+private:
+    bool &busy_;
+    QStringList &specs_;
+};
+
+} // namespace
+
+TZipArchive::TZipArchive(QObject *parent) : QObject(parent) {}
+
+QString TZipArchive::archivePath() const
+{
+    return zipFilename_.isEmpty() ? QString() : platform::resolveCase(zipFilename_);
+}
+
+void TZipArchive::progress(const QString &name, qint64 size)
+{
+    if (OnProgress)
+        OnProgress(this, name, size);
+}
+
+void TZipArchive::setZipFilename(const QString &path)
+{
+    zipFilename_ = path;
+    ReadMemberList();
+}
+
+void TZipArchive::ReadMemberList()
+{
+    memberList_.clear();
+    struct Notify {
+        TZipArchive *self;
+        ~Notify()
+        {
+            if (self->OnDirUpdate)
+                self->OnDirUpdate(self);
+        }
+    } notify{this};
+
+    const QString path = archivePath();
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return;
+    zipjournal::recoverArchive(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw platform::Error("Cannot read zip file " + path + ": " + file.errorString());
+    const qint64 start =
+        QFileInfo(path).suffix().toUpper() == QLatin1String("EXE") ? zipscan::kExeStart : 0;
+    // Reading through a mapping avoids a system call per header.
+    uchar *mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr;
+    if (mapped) {
+        QBuffer buffer;
+        buffer.setData(QByteArray::fromRawData(reinterpret_cast<const char *>(mapped),
+                                               qsizetype(file.size())));
+        buffer.open(QIODevice::ReadOnly);
+        zipscan::scanLocalHeaders(buffer, start, memberList_);
+    } else {
+        zipscan::scanLocalHeaders(file, start, memberList_);
+    }
+}
+
+void TZipArchive::Add()
+{
+    successCount_ = 0;
+    if (FSpecArgs.isEmpty()) {
+        platform::prompts().plain(QStringLiteral("Error - no files to zip"));
+        return;
+    }
+    if (zipFilename_.isEmpty()) {
+        platform::prompts().plain(QStringLiteral("Error - no zip file specified"));
+        return;
+    }
+    if (addBusy_)
+        return;
+    {
+        QStringList files;
+        for (const QString &spec : FSpecArgs)
+            files.append(platform::resolveCase(spec));
+        Running running(addBusy_, FSpecArgs);
+        successCount_ = zipwrite::addFiles(archivePath(), files, addCompLevel_,
+                                           [this](const QString &n, qint64 s) { progress(n, s); });
+    }
+    if (successCount_ > 0)
+        ReadMemberList();
+}
+
+void TZipArchive::Delete()
+{
+    successCount_ = 0;
+    if (FSpecArgs.isEmpty()) {
+        platform::prompts().plain(QStringLiteral("Error - no files selected for deletion"));
+        return;
+    }
+    const QString path = archivePath();
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        platform::prompts().plain(QStringLiteral("Error - no zip file specified"));
+        return;
+    }
+    if (addBusy_)
+        return;
+    {
+        const QStringList specs = FSpecArgs;
+        Running running(addBusy_, FSpecArgs);
+        successCount_ = zipwrite::deleteMembers(path, specs);
+    }
+    if (successCount_ > 0)
+        ReadMemberList();
+}
+
+void TZipArchive::Extract()
+{
+    successCount_ = 0;
+    const QString path = archivePath();
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        platform::prompts().plain(QStringLiteral("Error - no zip file specified"));
+        return;
+    }
+    if (extractBusy_)
+        return;
+    // Members only ever go into the directory meant for them, never into whatever
+    // directory happens to be current.
+    const QString dir = extrBaseDir_.isEmpty() ? QString() : platform::resolveCase(extrBaseDir_);
+    if (dir.isEmpty()) {
+        platform::prompts().plain(QStringLiteral("Error - no extract directory specified"));
+        return;
+    }
+    if (!QFileInfo(dir).isDir()) {
+        platform::prompts().plain("Error - extract directory " + extrBaseDir_ + " does not exist");
+        return;
+    }
+    const QStringList specs = FSpecArgs;
+    Running running(extractBusy_, FSpecArgs);
+    successCount_ = zipread::extractMembers(path, specs, dir,
+                                            [this](const QString &n, qint64 s) { progress(n, s); });
+}

@@ -1,0 +1,68 @@
+#pragma once
+// File-descriptor helpers shared by the archive writer, its journal and its reader.
+// Failures throw platform::Error carrying the system's reason.
+
+#include "platform/Error.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace zipio {
+
+// An error whose text is already the whole message for the user; lower-level
+// failures carry only a reason, which the operation wraps into its own message.
+class FinalError : public platform::Error {
+public:
+    using platform::Error::Error;
+};
+
+// Owns one open file descriptor.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    Fd(Fd &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd &operator=(Fd &&other) noexcept
+    {
+        if (this != &other) {
+            reset(other.fd_);
+            other.fd_ = -1;
+        }
+        return *this;
+    }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    void reset(int fd = -1);
+    // Closes and reports whether the close succeeded (write errors may surface here).
+    bool close();
+
+private:
+    int fd_ = -1;
+};
+
+// The text of the current errno.
+QString systemReason();
+
+// Opens `path` with open(2) flags (O_CLOEXEC added); an invalid Fd on failure.
+Fd openFile(const QString &path, int flags, int mode = 0666);
+
+// Exactly `size` bytes at `offset`; throws when the file ends first.
+QByteArray readAt(int fd, qint64 offset, qint64 size);
+void writeAt(int fd, qint64 offset, const char *data, qint64 size);
+inline void writeAt(int fd, qint64 offset, const QByteArray &data)
+{
+    writeAt(fd, offset, data.constData(), data.size());
+}
+void truncateTo(int fd, qint64 size);
+void syncFd(int fd);
+// fsync of a directory; false when it cannot be opened or synced.
+bool syncDirectory(const QString &dir);
+
+// The process's umask, and the mode a newly created file gets: 0666 less the umask.
+unsigned currentUmask();
+unsigned defaultFileMode();
+
+} // namespace zipio

@@ -1,0 +1,141 @@
+#include "common/ZipReader.h"
+
+#include "common/ZipFormat.h"
+#include "common/ZipIo.h"
+#include "common/ZipJournal.h"
+#include "platform/Error.h"
+#include "platform/Paths.h"
+#include "platform/Sanitiser.h"
+
+#include <QFile>
+
+#include <zip.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zipread {
+
+namespace {
+
+constexpr qint64 kChunk = 256 * 1024;
+
+struct ZipCloser {
+    void operator()(zip_t *z) const { zip_discard(z); }
+};
+struct FileCloser {
+    void operator()(zip_file_t *f) const { zip_fclose(f); }
+};
+
+QString libzipReason(int code)
+{
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    const QString text = QString::fromLocal8Bit(zip_error_strerror(&error));
+    zip_error_fini(&error);
+    return text;
+}
+
+// The permissions a member asks for when it was stored on Unix, kept readable and
+// writable for us and narrowed by the umask.
+unsigned memberMode(zip_t *z, zip_uint64_t index)
+{
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    unsigned mode = 0666;
+    if (zip_file_get_external_attributes(z, index, 0, &system, &attributes) == 0
+        && system == ZIP_OPSYS_UNIX && (attributes >> 16) != 0)
+        mode = ((attributes >> 16) & 0777) | 0600;
+    return mode & ~zipio::currentUmask();
+}
+
+// Writes member `index` to `target` through a hidden temporary file in the same
+// directory, then links it into place so that an existing file is never replaced.
+// False when `target` exists; throws with the reason when the member cannot be read.
+bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString &target)
+{
+    QByteArray tempName = QFile::encodeName(platform::joinPath(dir, ".quorvel-extract.XXXXXX"));
+    zipio::Fd out(::mkostemp(tempName.data(), O_CLOEXEC));
+    if (!out.valid())
+        throw platform::Error(zipio::systemReason());
+    struct Remove {
+        QByteArray path;
+        ~Remove() { ::unlink(path.constData()); }
+    } remove{tempName};
+
+    std::unique_ptr<zip_file_t, FileCloser> in(zip_fopen_index(z, index, 0));
+    if (!in)
+        throw platform::Error(QString::fromLocal8Bit(zip_strerror(z)));
+    QByteArray buf(kChunk, Qt::Uninitialized);
+    qint64 pos = 0;
+    for (;;) {
+        const zip_int64_t n = zip_fread(in.get(), buf.data(), zip_uint64_t(kChunk));
+        if (n < 0)
+            throw platform::Error(QString::fromLocal8Bit(zip_file_strerror(in.get())));
+        if (n == 0)
+            break;
+        zipio::writeAt(out.get(), pos, buf.constData(), n);
+        pos += n;
+    }
+    if (::fchmod(out.get(), mode_t(memberMode(z, index))) != 0 || !out.close())
+        throw platform::Error(zipio::systemReason());
+    if (::link(tempName.constData(), QFile::encodeName(target).constData()) != 0) {
+        if (errno == EEXIST)
+            return false;
+        throw platform::Error(zipio::systemReason());
+    }
+    return true;
+}
+
+} // namespace
+
+int extractMembers(const QString &archive, const QStringList &specs, const QString &dir,
+                   const Announce &announce)
+{
+    zipjournal::recoverArchive(archive);
+    int error = 0;
+    std::unique_ptr<zip_t, ZipCloser> z(
+        zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &error));
+    if (!z)
+        throw platform::Error("Cannot read zip file " + archive + ": " + libzipReason(error));
+
+    int written = 0;
+    QString firstFailure;
+    const zip_int64_t count = zip_get_num_entries(z.get(), 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char *raw = zip_get_name(z.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
+        if (!raw)
+            continue;
+        const QString name = zipfmt::decodeName(QByteArray(raw), 0);
+        if (name.endsWith('/'))
+            continue;   // a directory entry
+        if (!specs.isEmpty()
+            && std::none_of(specs.begin(), specs.end(),
+                            [&](const QString &s) { return zipfmt::nameMatches(name, s); }))
+            continue;
+        const QString bare = platform::bareFileName(name);
+        const QString target = platform::joinPath(dir, bare);
+        struct stat st;
+        if (::lstat(QFile::encodeName(target).constData(), &st) == 0)
+            continue;
+        if (announce) {
+            zip_stat_t zs;
+            zip_stat_init(&zs);
+            zip_stat_index(z.get(), zip_uint64_t(i), 0, &zs);
+            announce(bare, (zs.valid & ZIP_STAT_SIZE) ? qint64(zs.size) : 0);
+        }
+        try {
+            if (extractOne(z.get(), zip_uint64_t(i), dir, target))
+                ++written;
+        } catch (const platform::Error &e) {
+            if (firstFailure.isEmpty())
+                firstFailure = "Cannot extract " + name + " from " + archive + ": " + e.message();
+        }
+    }
+    if (!firstFailure.isEmpty())
+        throw platform::Error(firstFailure);
+    return written;
+}
+
+} // namespace zipread

@@ -1,0 +1,105 @@
+#include "common/ZipScan.h"
+
+#include "common/ZipFormat.h"
+#include "platform/Error.h"
+
+namespace zipscan {
+
+namespace {
+
+constexpr int kFixedSize = 26;   // local header after its signature, before the name
+const char kSignature[4] = {'P', 'K', 3, 4};
+
+[[noreturn]] void fail(const char *text)
+{
+    throw platform::Error(QString::fromLatin1(text));
+}
+
+// Search mode: looks for "PK\3\4" one byte at a time. A byte that breaks the
+// sequence is not looked at again as the start of a new one. `counted` carries the
+// bytes read in search mode across calls; false when the limit or the end came first.
+bool findSignature(QIODevice &in, qint64 &counted)
+{
+    int matched = 0;
+    char c;
+    while (in.getChar(&c)) {
+        if (++counted > kSearchLimit)
+            return false;
+        if (c == kSignature[matched]) {
+            if (++matched == 4)
+                return true;
+        } else {
+            matched = 0;
+        }
+    }
+    return false;
+}
+
+bool skipTo(QIODevice &in, qint64 target)
+{
+    return in.seek(target) && in.pos() == target;
+}
+
+} // namespace
+
+void scanLocalHeaders(QIODevice &in, qint64 start, QList<ZipDirEntry> &list)
+{
+    const qint64 fileSize = in.size();
+    if (!in.seek(start))
+        return;
+    qint64 counted = 0;
+    while (findSignature(in, counted)) {
+        quint32 signature = zipfmt::kLocalHeaderSig;
+        bool backToSearch = false;
+        while (!backToSearch) {
+            if (signature == zipfmt::kLocalHeaderSig) {
+                char fixed[kFixedSize];
+                ZipDirEntry e;
+                bool whole = in.read(fixed, kFixedSize) == kFixedSize;
+                QByteArray name;
+                if (whole) {
+                    e.versionNeeded = zipfmt::get16(fixed);
+                    e.flags = zipfmt::get16(fixed + 2);
+                    e.compressionMethod = zipfmt::get16(fixed + 4);
+                    e.modTime = zipfmt::get16(fixed + 6);
+                    e.modDate = zipfmt::get16(fixed + 8);
+                    e.crc32 = zipfmt::get32(fixed + 10);
+                    e.compressedSize = zipfmt::get32(fixed + 14);
+                    e.uncompressedSize = zipfmt::get32(fixed + 18);
+                    e.fileNameLength = zipfmt::get16(fixed + 22);
+                    e.extraFieldLength = zipfmt::get16(fixed + 24);
+                    name = in.read(e.fileNameLength);
+                    whole = name.size() == e.fileNameLength;
+                }
+                if (!whole) {
+                    if (!list.isEmpty())
+                        fail("Error 2 reading Zip file");
+                    backToSearch = true;
+                    continue;
+                }
+                e.fileName = zipfmt::decodeName(name, e.flags);
+                const qint64 dataStart = in.pos() + e.extraFieldLength;
+                const qint64 dataEnd = dataStart + qint64(e.compressedSize);
+                if (dataEnd > fileSize - zipfmt::kEndSize) {
+                    if (!list.isEmpty())
+                        fail("Error 3 reading Zip file");
+                    backToSearch = true;
+                    continue;
+                }
+                if (!skipTo(in, dataStart))
+                    fail("Error 4 reading Zip file");
+                if (!skipTo(in, dataEnd))
+                    fail("Error 5 reading Zip file");
+                list.append(std::move(e));
+            } else if (signature == zipfmt::kCentralHeaderSig || signature == zipfmt::kEndSig) {
+                return;
+            }
+            char next[4];
+            if (in.read(next, 4) != 4)
+                fail("Error reading Zip File");
+            signature = zipfmt::get32(next);
+        }
+    }
+}
+
+} // namespace zipscan

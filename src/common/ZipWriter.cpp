@@ -1,0 +1,381 @@
+#include "common/ZipWriter.h"
+
+#include "common/ZipFormat.h"
+#include "common/ZipIo.h"
+#include "common/ZipJournal.h"
+#include "platform/Error.h"
+#include "platform/Sanitiser.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace zipwrite {
+
+namespace {
+
+using zipfmt::CentralDirectory;
+using zipfmt::CentralEntry;
+
+constexpr qint64 kChunk = 256 * 1024;
+constexpr quint16 kMadeByUnix = (3 << 8) | 20;
+
+struct Source {
+    QByteArray name;   // member name, UTF-8
+    QString path;
+    struct stat st {};
+};
+
+[[noreturn]] void cannotAdd(const QString &file, const QString &archive, const QString &reason)
+{
+    throw zipio::FinalError("Cannot add " + file + " to " + archive + ": " + reason);
+}
+
+[[noreturn]] void cannotChange(const QString &archive, const QString &reason)
+{
+    throw zipio::FinalError("Cannot change zip file " + archive + ": " + reason);
+}
+
+// A temporary file beside the archive, removed unless it was renamed into place.
+class TempFile {
+public:
+    explicit TempFile(const QString &archive)
+    {
+        QByteArray name = QFile::encodeName(zipjournal::sideName(archive, "qvtmp")) + ".XXXXXX";
+        fd_.reset(::mkostemp(name.data(), O_CLOEXEC));
+        if (!fd_.valid())
+            throw platform::Error(zipio::systemReason());
+        path_ = name;
+    }
+    ~TempFile()
+    {
+        fd_.reset();
+        if (!path_.isEmpty())
+            ::unlink(path_.constData());
+    }
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+    int fd() const { return fd_.get(); }
+    void renameTo(const QString &archive, unsigned mode)
+    {
+        if (::fchmod(fd_.get(), mode_t(mode)) != 0 || !fd_.close())
+            throw platform::Error(zipio::systemReason());
+        zipjournal::step("rewrite-written");
+        if (::rename(path_.constData(), QFile::encodeName(archive).constData()) != 0)
+            throw platform::Error(zipio::systemReason());
+        path_.clear();
+        zipjournal::step("renamed");
+    }
+
+private:
+    zipio::Fd fd_;
+    QByteArray path_;
+};
+
+// Writes the file `src` as a member at `offset` of `out`: a local header, then the
+// data, then the header again with the real CRC and sizes. Returns the end offset.
+qint64 writeMember(const Source &src, int level, int out, qint64 offset, CentralEntry &e)
+{
+    zipio::Fd in = zipio::openFile(src.path, O_RDONLY);
+    if (!in.valid())
+        throw platform::Error(zipio::systemReason());
+
+    e = CentralEntry();
+    e.name = src.name;
+    e.madeBy = kMadeByUnix;
+    const bool ascii = std::all_of(src.name.begin(), src.name.end(),
+                                   [](char c) { return uchar(c) < 0x80; });
+    e.flags = ascii ? 0 : zipfmt::kFlagUtf8;
+    const bool deflate = level > 0 && src.st.st_size > 0;
+    e.method = deflate ? zipfmt::kMethodDeflated : zipfmt::kMethodStored;
+    e.versionNeeded = deflate ? 20 : 10;
+    zipfmt::toDosTime(QDateTime::fromSecsSinceEpoch(src.st.st_mtim.tv_sec), e.modTime, e.modDate);
+    e.externalAttributes = quint32(S_IFREG | (src.st.st_mode & 0777)) << 16;
+    e.localOffset = quint64(offset);
+
+    const qint64 headerSize = zipfmt::kLocalHeaderSize + e.name.size();
+    zipio::writeAt(out, offset, zipfmt::encodeLocalHeader(e));
+    qint64 pos = offset + headerSize;
+
+    z_stream z {};
+    if (deflate && deflateInit2(&z, std::min(level, 9), Z_DEFLATED, -MAX_WBITS, 9,
+                                Z_DEFAULT_STRATEGY) != Z_OK)
+        throw platform::Error(QStringLiteral("out of memory"));
+    struct ZEnd {
+        z_stream *z;
+        ~ZEnd() { if (z) deflateEnd(z); }
+    } zEnd{deflate ? &z : nullptr};
+
+    QByteArray inBuf(kChunk, Qt::Uninitialized);
+    QByteArray outBuf(kChunk, Qt::Uninitialized);
+    uLong crc = crc32(0, nullptr, 0);
+    quint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::read(in.get(), inBuf.data(), size_t(kChunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw platform::Error(zipio::systemReason());
+        total += quint64(n);
+        if (total > zipfmt::kMaxMemberSize)
+            throw platform::Error(QStringLiteral("the file is too large"));
+        crc = crc32(crc, reinterpret_cast<const Bytef *>(inBuf.constData()), uInt(n));
+        if (!deflate) {
+            zipio::writeAt(out, pos, inBuf.constData(), n);
+            pos += n;
+        } else {
+            z.next_in = reinterpret_cast<Bytef *>(inBuf.data());
+            z.avail_in = uInt(n);
+            const int flush = n == 0 ? Z_FINISH : Z_NO_FLUSH;
+            int rc;
+            do {
+                z.next_out = reinterpret_cast<Bytef *>(outBuf.data());
+                z.avail_out = uInt(kChunk);
+                rc = ::deflate(&z, flush);
+                if (rc == Z_STREAM_ERROR)
+                    throw platform::Error(QStringLiteral("compression failed"));
+                const qint64 produced = kChunk - z.avail_out;
+                zipio::writeAt(out, pos, outBuf.constData(), produced);
+                pos += produced;
+            } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+        }
+        if (n == 0)
+            break;
+    }
+    e.crc = quint32(crc);
+    e.uncompressedSize = total;
+    e.compressedSize = quint64(pos - offset - headerSize);
+    if (e.compressedSize > zipfmt::kMaxMemberSize)
+        throw platform::Error(QStringLiteral("the file is too large"));
+    zipio::writeAt(out, offset, zipfmt::encodeLocalHeader(e));
+    return pos;
+}
+
+// Copies member `e` of the archive in `in` to `offset` of `out` without
+// recompressing, under a fresh local header with its real sizes. Returns the end.
+qint64 copyMember(int in, const CentralDirectory &cd, CentralEntry &e, int out, qint64 offset)
+{
+    const QByteArray local = zipio::readAt(in, qint64(e.localOffset), zipfmt::kLocalHeaderSize);
+    if (zipfmt::get32(local.constData()) != zipfmt::kLocalHeaderSig)
+        throw platform::Error(QStringLiteral("a local header is damaged"));
+    const qint64 dataStart = qint64(e.localOffset) + zipfmt::kLocalHeaderSize
+        + zipfmt::get16(local.constData() + 26) + zipfmt::get16(local.constData() + 28);
+    if (dataStart + qint64(e.compressedSize) > qint64(cd.offset))
+        throw platform::Error(QStringLiteral("a member lies outside the archive"));
+    if (e.compressedSize > zipfmt::kMaxMemberSize || e.uncompressedSize > zipfmt::kMaxMemberSize)
+        throw platform::Error(QStringLiteral("a member is too large"));
+
+    // Sizes go into the local header, so no data descriptor follows the data; only
+    // traditionally encrypted members keep the flag, since it keys their check byte.
+    const bool descriptor = (e.flags & zipfmt::kFlagDescriptor) && (e.flags & zipfmt::kFlagEncrypted);
+    if (!descriptor)
+        e.flags &= quint16(~zipfmt::kFlagDescriptor);
+    e.localOffset = quint64(offset);
+    const QByteArray header = zipfmt::encodeLocalHeader(e);
+    zipio::writeAt(out, offset, header);
+    qint64 pos = offset + header.size();
+    for (qint64 done = 0; done < qint64(e.compressedSize);) {
+        const qint64 n = std::min<qint64>(kChunk, qint64(e.compressedSize) - done);
+        zipio::writeAt(out, pos, zipio::readAt(in, dataStart + done, n));
+        pos += n;
+        done += n;
+    }
+    if (descriptor) {
+        QByteArray d;
+        zipfmt::put32(d, zipfmt::kDescriptorSig);
+        zipfmt::put32(d, e.crc);
+        zipfmt::put32(d, quint32(e.compressedSize));
+        zipfmt::put32(d, quint32(e.uncompressedSize));
+        zipio::writeAt(out, pos, d);
+        pos += d.size();
+    }
+    return pos;
+}
+
+// The archive as opened for a change: its descriptor (invalid when it does not
+// exist yet), its size, mode and directory.
+struct Opened {
+    zipio::Fd fd;
+    struct stat st {};
+    bool exists = false;
+    CentralDirectory cd;
+};
+
+void openArchive(const QString &archive, Opened &a)
+{
+    zipjournal::recoverArchive(archive);
+    a.fd = zipio::openFile(archive, O_RDWR);
+    if (!a.fd.valid()) {
+        if (errno != ENOENT)
+            throw platform::Error(zipio::systemReason());
+        return;
+    }
+    if (::fstat(a.fd.get(), &a.st) != 0)
+        throw platform::Error(zipio::systemReason());
+    if (!S_ISREG(a.st.st_mode))
+        throw platform::Error(QStringLiteral("it is not a file"));
+    a.exists = true;
+    // An empty file holds nothing to keep; it becomes an archive.
+    if (a.st.st_size > 0)
+        a.cd = zipfmt::readCentralDirectory(a.fd.get(), a.st.st_size);
+}
+
+// Writes the archive anew: the old members in order, `replace` taking the place of
+// those it names, those in `drop` left out, `added` after them.
+void rewrite(const QString &archive, const Opened &a, const std::map<QByteArray, Source> &replace,
+             const std::set<qsizetype> &drop, const QList<Source> &added, int level,
+             const Announce &announce)
+{
+    TempFile temp(archive);
+    QList<CentralEntry> entries;
+    entries.reserve(a.cd.entries.size() + added.size());
+    qint64 offset = 0;
+    for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
+        if (drop.count(i))
+            continue;
+        CentralEntry e = a.cd.entries[i];
+        const auto r = replace.find(e.name);
+        if (r != replace.end()) {
+            if (announce)
+                announce(QString::fromUtf8(r->second.name), r->second.st.st_size);
+            offset = writeMember(r->second, level, temp.fd(), offset, e);
+        } else {
+            offset = copyMember(a.fd.get(), a.cd, e, temp.fd(), offset);
+        }
+        entries.append(std::move(e));
+    }
+    for (const Source &s : added) {
+        if (announce)
+            announce(QString::fromUtf8(s.name), s.st.st_size);
+        CentralEntry e;
+        offset = writeMember(s, level, temp.fd(), offset, e);
+        entries.append(std::move(e));
+    }
+    zipio::writeAt(temp.fd(), offset, zipfmt::encodeCentralDirectory(entries, quint64(offset), a.cd.comment));
+    temp.renameTo(archive, a.exists ? unsigned(a.st.st_mode & 07777) : zipio::defaultFileMode());
+    zipjournal::noteRewrite(archive);
+}
+
+// Writes `added` where the directory stands and a new directory after them.
+void append(const QString &archive, const Opened &a, const QList<Source> &added, int level,
+            const Announce &announce)
+{
+    zipjournal::AppendGuard guard(archive, a.fd.get(), a.st.st_size, qint64(a.cd.offset));
+    QList<CentralEntry> entries = a.cd.entries;
+    qint64 offset = qint64(a.cd.offset);
+    for (const Source &s : added) {
+        if (announce)
+            announce(QString::fromUtf8(s.name), s.st.st_size);
+        CentralEntry e;
+        offset = writeMember(s, level, a.fd.get(), offset, e);
+        entries.append(std::move(e));
+    }
+    zipjournal::step("members");
+    const QByteArray dir = zipfmt::encodeCentralDirectory(entries, quint64(offset), a.cd.comment);
+    zipio::writeAt(a.fd.get(), offset, dir);
+    zipio::truncateTo(a.fd.get(), offset + dir.size());
+    zipjournal::step("directory");
+    guard.commit();
+}
+
+} // namespace
+
+int addFiles(const QString &archive, const QStringList &files, int level, const Announce &announce)
+{
+    // One member per bare name: a later file of the same name replaces an earlier one.
+    QList<Source> sources;
+    std::map<QByteArray, qsizetype> byName;
+    for (const QString &file : files) {
+        Source s;
+        s.path = file;
+        s.name = platform::bareFileName(file).toUtf8();
+        if (::stat(QFile::encodeName(file).constData(), &s.st) != 0)
+            cannotAdd(file, archive, zipio::systemReason());
+        if (!S_ISREG(s.st.st_mode))
+            cannotAdd(file, archive, QStringLiteral("it is not a file"));
+        if (quint64(s.st.st_size) > zipfmt::kMaxMemberSize)
+            cannotAdd(file, archive, QStringLiteral("the file is too large"));
+        const auto known = byName.find(s.name);
+        if (known != byName.end()) {
+            sources[known->second] = s;
+        } else {
+            byName[s.name] = sources.size();
+            sources.append(s);
+        }
+    }
+    if (sources.isEmpty())
+        return 0;
+
+    try {
+        Opened a;
+        openArchive(archive, a);
+        for (const Source &s : sources) {
+            if (a.exists && s.st.st_dev == a.st.st_dev && s.st.st_ino == a.st.st_ino)
+                cannotAdd(s.path, archive, QStringLiteral("it is the archive itself"));
+        }
+        std::map<QByteArray, Source> replace;
+        QList<Source> added;
+        std::set<QByteArray> present;
+        for (const CentralEntry &e : a.cd.entries)
+            present.insert(e.name);
+        for (const Source &s : sources) {
+            if (present.count(s.name))
+                replace[s.name] = s;
+            else
+                added.append(s);
+        }
+        // Members followed by data descriptors get their sizes into their local
+        // headers by one rewrite; after that new members are appended.
+        const bool descriptors = std::any_of(
+            a.cd.entries.begin(), a.cd.entries.end(), [](const CentralEntry &e) {
+                return (e.flags & zipfmt::kFlagDescriptor) && !(e.flags & zipfmt::kFlagEncrypted);
+            });
+        if (a.exists && a.st.st_size > 0 && replace.empty() && !descriptors)
+            append(archive, a, added, level, announce);
+        else
+            rewrite(archive, a, replace, {}, added, level, announce);
+    } catch (const zipio::FinalError &) {
+        throw;
+    } catch (const platform::Error &e) {
+        cannotChange(archive, e.message());
+    }
+    return int(sources.size());
+}
+
+int deleteMembers(const QString &archive, const QStringList &specs)
+{
+    try {
+        Opened a;
+        openArchive(archive, a);
+        if (!a.exists)
+            return 0;
+        std::set<qsizetype> drop;
+        for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
+            const QString name = zipfmt::decodeName(a.cd.entries[i].name, a.cd.entries[i].flags);
+            for (const QString &spec : specs) {
+                if (zipfmt::nameMatches(name, spec)) {
+                    drop.insert(i);
+                    break;
+                }
+            }
+        }
+        if (drop.empty())
+            return 0;
+        rewrite(archive, a, {}, drop, {}, 0, {});
+        return int(drop.size());
+    } catch (const zipio::FinalError &) {
+        throw;
+    } catch (const platform::Error &e) {
+        cannotChange(archive, e.message());
+    }
+}
+
+} // namespace zipwrite

@@ -1,0 +1,33 @@
+#pragma once
+// Adding and deleting archive members. A member with a new name is appended in
+// place: written where the old central directory stood, followed by a new one, so
+// the cost is that of the member and the directory, not of the archive. Replacing
+// and deleting rewrite the archive into a hidden temporary file beside it and rename
+// that over the old one. Both leave the old or the new archive after a kill at any
+// moment (see ZipJournal.h); flush them with zipjournal::syncArchives().
+//
+// Members are stored under the bare, sanitised file name, deflated at the given
+// level (stored at level 0 or when empty), with real sizes in every local header.
+// An archive left without members stays as an empty, valid archive.
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace zipwrite {
+
+// Called before each file is compressed: the member name and the file's size.
+using Announce = std::function<void(const QString &name, qint64 size)>;
+
+// Adds `files` to `archive`, creating it when absent. Returns the number of members
+// written. Throws platform::Error, leaving the archive as it was, when a file cannot
+// be read or the archive cannot be changed.
+int addFiles(const QString &archive, const QStringList &files, int level,
+             const Announce &announce = {});
+
+// Deletes the members named by `specs` (see zipfmt::nameMatches). Returns the number
+// deleted; an archive with none of them is left untouched. Throws platform::Error
+// when the archive cannot be read or changed.
+int deleteMembers(const QString &archive, const QStringList &specs);
+
+} // namespace zipwrite

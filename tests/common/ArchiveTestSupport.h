@@ -1,0 +1,136 @@
+#pragma once
+// Helpers for the archive tests: files, an independent look at archives through
+// libzip, and the outside checkers (unzip -t, Python's zipfile).
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <ostream>
+#include <zip.h>
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace archivetest {
+
+inline QString writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
+        return {};
+    return path;
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Text that compresses somewhat, different for each seed.
+inline QByteArray sampleData(int size, int seed)
+{
+    QByteArray out;
+    out.reserve(size);
+    quint32 x = 2463534242u ^ quint32(seed * 7919 + 1);
+    while (out.size() < size) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out.append(char('a' + (x % 23)));
+        if (x % 11 == 0)
+            out.append(' ');
+    }
+    out.resize(size);
+    return out;
+}
+
+// Every member's name and content as libzip reads them (checking each CRC);
+// nullopt-like empty map with ok=false when the archive cannot be read whole.
+struct Contents {
+    bool ok = false;
+    QMap<QString, QByteArray> members;
+    QStringList order;
+};
+
+inline Contents readWithLibzip(const QString &archive)
+{
+    Contents c;
+    int err = 0;
+    zip_t *z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
+    if (!z)
+        return c;
+    c.ok = true;
+    const zip_int64_t n = zip_get_num_entries(z, 0);
+    for (zip_int64_t i = 0; i < n && c.ok; ++i) {
+        const QString name = QString::fromUtf8(zip_get_name(z, zip_uint64_t(i), 0));
+        zip_file_t *f = zip_fopen_index(z, zip_uint64_t(i), 0);
+        if (!f) {
+            c.ok = false;
+            break;
+        }
+        QByteArray data;
+        char buf[65536];
+        zip_int64_t got;
+        while ((got = zip_fread(f, buf, sizeof buf)) > 0)
+            data.append(buf, qsizetype(got));
+        if (got < 0)
+            c.ok = false;
+        zip_fclose(f);
+        c.members.insert(name, data);
+        c.order.append(name);
+    }
+    zip_discard(z);
+    return c;
+}
+
+// True when `unzip -t` and Python's zipfile both find the archive sound.
+inline bool outsideReadersAccept(const QString &archive, QString *why = nullptr)
+{
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tqq"), archive});
+    unzip.waitForFinished(60000);
+    if (unzip.exitStatus() != QProcess::NormalExit || unzip.exitCode() != 0) {
+        if (why)
+            *why = "unzip: " + QString::fromLocal8Bit(unzip.readAllStandardOutput()
+                                                       + unzip.readAllStandardError());
+        return false;
+    }
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys,zipfile\n"
+                                 "z=zipfile.ZipFile(sys.argv[1])\n"
+                                 "bad=z.testzip()\n"
+                                 "names=[i.filename for i in z.infolist()]\n"
+                                 "sys.exit(1 if bad or len(names)!=len(set(names)) else 0)\n"),
+                  archive});
+    python.waitForFinished(60000);
+    if (python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0) {
+        if (why)
+            *why = "python: " + QString::fromLocal8Bit(python.readAllStandardError());
+        return false;
+    }
+    return true;
+}
+
+// Runs a Python snippet with the given arguments; true when it exits with 0.
+inline bool runPython(const QString &code, const QStringList &args)
+{
+    QProcess python;
+    python.start(QStringLiteral("python3"), QStringList{QStringLiteral("-c"), code} + args);
+    python.waitForFinished(60000);
+    return python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0;
+}
+
+} // namespace archivetest
