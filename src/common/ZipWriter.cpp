@@ -7,6 +7,7 @@
 #include "platform/Sanitiser.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -209,9 +210,23 @@ struct Opened {
     CentralDirectory cd;
 };
 
+// Temporary files of rewrites that a killed process left beside the archive.
+void removeStaleTemporaries(const QString &archive)
+{
+    const QFileInfo temp(zipjournal::sideName(archive, "qvtmp"));
+    const QString prefix = temp.fileName() + '.';
+    QDir dir(temp.absolutePath());
+    const QStringList hidden = dir.entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden);
+    for (const QString &name : hidden) {
+        if (name.size() == prefix.size() + 6 && name.startsWith(prefix))
+            dir.remove(name);
+    }
+}
+
 void openArchive(const QString &archive, Opened &a)
 {
     zipjournal::recoverArchive(archive);
+    removeStaleTemporaries(archive);
     a.fd = zipio::openFile(archive, O_RDWR);
     if (!a.fd.valid()) {
         if (errno != ENOENT)
