@@ -1,0 +1,46 @@
+#include "transfer/Popup.h"
+
+#include "transfer/BusyIndicator.h"
+
+#include <QScreen>
+#include <QStyle>
+#include <QShowEvent>
+
+TfrmPopup::TfrmPopup(QWidget *parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+{
+    setObjectName("frmPopup");
+    setWindowTitle("Progress");
+    setFixedSize(320, 128);
+
+    // Fixed places: the runs move the animations themselves.
+    gaPost = new TBusyIndicator(TBusyIndicator::Direction::Outgoing, this);
+    gaPost->setObjectName("gaPost");
+    gaPost->setGeometry(12, 12, 296, 40);
+    gaFetch = new TBusyIndicator(TBusyIndicator::Direction::Incoming, this);
+    gaFetch->setObjectName("gaFetch");
+    gaFetch->setGeometry(12, 12, 296, 40);
+    gaFetch->hide();
+
+    pbBar = new QProgressBar(this);
+    pbBar->setObjectName("pbBar");
+    pbBar->setGeometry(12, 60, 296, 20);
+    pbBar->setRange(0, 100);
+    pbBar->setValue(0);
+    pbBar->setTextVisible(false);
+
+    Panel1 = new QLabel(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setGeometry(12, 90, 296, 26);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1->setAlignment(Qt::AlignCenter);
+}
+
+void TfrmPopup::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous())
+        move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frameGeometry().size(),
+                                 screen()->availableGeometry())
+                 .topLeft());
+    QWidget::showEvent(event);
+}
