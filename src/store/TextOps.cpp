@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace {
 
 template <typename Text>
@@ -63,22 +65,29 @@ Text replaceAll(const Text &text, const Text &piece, const Text &replacement)
         return text;
     if (replacement.contains(piece))
         return replaceInOnePass(text, piece, replacement);
-    // Rescanning from the start finds nothing before the replaced place, so the next
-    // search starts where an occurrence overlapping the replacement could begin.
-    // Some rewrites (a piece the replacement and its neighbours re-form while the
-    // text grows) never end; the step bound catches those.
+    // Characters move one by one from `pending` (a stack, next character last) to
+    // `out`; when `out` ends in the piece, that is the leftmost occurrence, and its
+    // replacement goes back onto `pending` to be read again with its neighbours. This
+    // is the rescan from the start without its cost. Some rewrites re-form their
+    // piece for ever while the text grows; the step bound catches those.
     const qsizetype bound = 64 * (text.size() + 16);
-    Text work = text;
-    qsizetype from = 0;
-    for (qsizetype steps = 0;; ++steps) {
-        const qsizetype at = work.indexOf(piece, from);
-        if (at < 0)
-            return work;
-        if (steps == bound)
+    Text pending = text;
+    std::reverse(pending.begin(), pending.end());
+    Text back = replacement;
+    std::reverse(back.begin(), back.end());
+    Text out;
+    out.reserve(text.size());
+    for (qsizetype steps = 0; !pending.isEmpty();) {
+        out.append(pending.back());
+        pending.chop(1);
+        if (!out.endsWith(piece))
+            continue;
+        if (++steps > bound)
             return replaceInOnePass(text, piece, replacement);
-        work.replace(at, piece.size(), replacement);
-        from = qMax<qsizetype>(0, at - piece.size() + 1);
+        out.chop(piece.size());
+        pending.append(back);
     }
+    return out;
 }
 
 template <typename Text>

@@ -48,10 +48,4 @@ TEST(AttachmentDescriptor, OnlyBareSafeNamesAreMembers)
     EXPECT_FALSE(IsMemberName(""));
 }
 
-TEST(AttachmentDescriptor, SplitEntries)
-{
-    EXPECT_EQ(SplitEntries("a;;b;"), QStringList({"a", "", "b"}));
-    EXPECT_TRUE(SplitEntries("no semicolon").isEmpty());
-}
-
 } // namespace

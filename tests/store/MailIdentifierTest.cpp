@@ -37,8 +37,6 @@ TEST(MailIdentifier, EditorMailName)
 
 TEST(MailIdentifier, PackageNames)
 {
-    EXPECT_EQ(PackageName("981201093005-a@x-org"), "981201093005-a@x-org.m");
-    EXPECT_EQ(PackageBodyName("N"), "N.doc");
     EXPECT_EQ(MailIdFromPackageName("/home/u/outbox/981201093005-a@x-org.m"), "981201093005-a@x-org");
     EXPECT_EQ(MailIdFromPackageName("C:\\mail\\abc.def.m"), "abc");
 }

@@ -70,12 +70,6 @@ TEST(TextOps, ReplaceAllEndsWhenTheReplacementHoldsThePiece)
     EXPECT_EQ(ReplaceAll(QString("abb"), "ab", "bbaa"), "bbaab");
 }
 
-TEST(TextOps, TrimControlStopsAtPrintableText)
-{
-    EXPECT_EQ(TrimControl(QByteArray("\x01\x1F x \x7F\r\n")), "x \x7F");
-    EXPECT_EQ(TrimControl(QString(" \t ")), "");
-}
-
 TEST(TextOps, TimeStampNameIsLocalTime)
 {
     platform::setClockForTesting([] { return QDateTime(QDate(1998, 12, 1), QTime(9, 30, 5)); });
