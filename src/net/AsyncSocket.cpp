@@ -229,6 +229,10 @@ TCustomAsyncSocket::TCustomAsyncSocket(QObject *owner) : QObject(owner)
 TCustomAsyncSocket::~TCustomAsyncSocket()
 {
     FDestroying = true;
+    // Whoever handled the events may already be gone.
+    OnDataAvailable = OnDataSent = OnSessionClosed = OnSessionConnected = nullptr;
+    OnChangeState = nullptr;
+    OnLineTooLong = OnError = nullptr;
     if (FState != wsClosed) {
         try {
             Close();

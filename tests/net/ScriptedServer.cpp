@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -172,6 +173,9 @@ bool ScriptedServer::acceptClient()
         if (::poll(&p, 1, kPollSliceMs) > 0) {
             clientFd_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (clientFd_ >= 0) {
+                // Script lines go out at once, not held back for the client's ACK.
+                const int on = 1;
+                ::setsockopt(clientFd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
                 log("-- connected");
                 return true;
             }

@@ -1,0 +1,378 @@
+#include "net/Pop3Client.h"
+
+#include "net/EventPump.h"
+#include "net/Md5.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The run of digits at `i`, saturating instead of overflowing.
+qint64 digitsAt(const QByteArray &line, qsizetype &i)
+{
+    qint64 n = 0;
+    for (; i < line.size() && isDigit(line[i]); ++i)
+        n = std::min<qint64>(n * 10 + (line[i] - '0'), qint64(1) << 53);
+    return n;
+}
+
+} // namespace
+
+TPop3Client::TPop3Client(QObject *owner) : QObject(owner), FSocket(new TAsyncSocket(this))
+{
+    FSocket->OnSessionClosed = [this](TCustomAsyncSocket *, quint16) {
+        if (net::WaitControl *wait = Wait())
+            wait->StopWait();
+        FProtocolState = pop3Disconnected;
+    };
+    FSocket->OnLineTooLong = [this](TCustomAsyncSocket *) { FContinuation = true; };
+}
+
+TPop3Client::~TPop3Client()
+{
+    FSocket->OnSessionClosed = nullptr;
+    if (net::WaitControl *wait = Wait())
+        wait->bindTimeout(nullptr);
+}
+
+net::WaitControl *TPop3Client::Wait() const { return FWaitObject ? FWait : nullptr; }
+
+void TPop3Client::SetWait(net::WaitControl *wait)
+{
+    FWait = wait;
+    FWaitObject = wait ? wait->waitObject() : nullptr;
+    FSocket->SetWaitCtrl(wait);
+}
+
+void TPop3Client::Display(const QString &msg)
+{
+    if (OnDisplay)
+        OnDisplay(this, msg);
+}
+
+void TPop3Client::localError(const QString &text)
+{
+    FErrorMessage = text;
+    Display(text);
+}
+
+void TPop3Client::fire(const TPop3NotifyEvent &event)
+{
+    if (event)
+        event(this);
+}
+
+// ---- parsing ----
+
+bool TPop3Client::ParseNumbers(const QByteArray &line, qint64 &first, qint64 &second)
+{
+    first = second = 0;
+    qsizetype i = 0;
+    while (i < line.size() && !isDigit(line[i]))
+        ++i;
+    if (i == line.size())
+        return false;
+    const qint64 a = digitsAt(line, i);
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n'))
+        ++i;
+    if (i == line.size())
+        return false;
+    first = a;
+    second = digitsAt(line, i);
+    return true;
+}
+
+bool TPop3Client::ParseUidl(const QByteArray &line, int &number, QString &uid)
+{
+    number = 0;
+    uid.clear();
+    qsizetype i = 0;
+    while (i < line.size() && !isDigit(line[i]))
+        ++i;
+    if (i == line.size())
+        return false;
+    number = int(std::min<qint64>(digitsAt(line, i), INT_MAX));
+    while (i < line.size() && line[i] == ' ')
+        ++i;
+    const qsizetype start = i;
+    while (i < line.size() && line[i] >= 33 && line[i] <= 126)
+        ++i;
+    uid = QString::fromLatin1(line.mid(start, i - start));
+    return true;
+}
+
+// ---- the conversation ----
+
+void TPop3Client::SendCommand(const QByteArray &text)
+{
+    Display(QStringLiteral("> ") + QString::fromUtf8(text));
+    net::letEventsRun();
+    // The events may have brought the server's close: then nothing is sent and the
+    // reply reads as empty.
+    if (FSocket->State() == wsConnected)
+        FSocket->SendText(text + "\r\n");
+}
+
+bool TPop3Client::GetResponse()
+{
+    FSocket->ReadLine(TimeOut, FLastResponse);
+    Display(QStringLiteral("< ") + QString::fromUtf8(FLastResponse));
+    return !FLastResponse.isEmpty() && FLastResponse[0] == '+';
+}
+
+bool TPop3Client::Connect()
+{
+    net::WaitControl *wait = Wait();
+    if (!wait) {
+        FTimestamp.clear();
+        localError(QStringLiteral("-ERR No wait object"));
+        return false;
+    }
+    QPointer<TPop3Client> self(this);
+    wait->bindTimeout([self] {
+        if (self)
+            self->FTimedOut = true;
+    });
+    FTimedOut = false;
+    if (FProtocolState != pop3Disconnected)
+        return true;
+
+    FTimestamp.clear();
+    FErrorMessage.clear();
+    if (Host.isEmpty()) {
+        localError(QStringLiteral("-ERR No host specified"));
+        return false;
+    }
+    try {
+        FSocket->SetProto(QStringLiteral("tcp"));
+        FSocket->SetPort(Port);
+        FSocket->SetAddr(Host);
+        FSocket->OnDataAvailable = nullptr;
+        FSocket->Connect();
+    } catch (const ESocketException &e) {
+        localError(QStringLiteral("-ERR ") + e.message());
+        FSocket->Close();
+        return false;
+    }
+    if (!FSocket->Wait(TimeOut, wsConnected)) {
+        localError(QStringLiteral("-ERR Can't connect to host '%1'").arg(Host));
+        FSocket->Close();
+        return false;
+    }
+    Display(QStringLiteral("Connected with POP3 server"));
+    if (!GetResponse()) {
+        if (FErrorMessage.isEmpty()) {
+            // A greeting that never came must not leave the failure without a text.
+            if (!FLastResponse.isEmpty())
+                FErrorMessage = QString::fromUtf8(FLastResponse);
+            else if (FTimedOut)
+                FErrorMessage = QStringLiteral("-ERR Receive Timeout");
+            else
+                FErrorMessage = QStringLiteral("-ERR Disconneced unexpectedly");
+        }
+        FSocket->Close();
+        FProtocolState = pop3Disconnected;
+        return false;
+    }
+    const qsizetype open = FLastResponse.indexOf('<');
+    const qsizetype close = open < 0 ? -1 : FLastResponse.indexOf('>', open);
+    if (close > open)
+        FTimestamp = FLastResponse.mid(open, close - open + 1);
+    FProtocolState = pop3WaitingUser;
+    return true;
+}
+
+bool TPop3Client::User()
+{
+    if (FProtocolState >= pop3WaitingPass) {
+        localError(QStringLiteral("-ERR USER command invalid now"));
+        return false;
+    }
+    if (FProtocolState == pop3Disconnected && !Connect())
+        return false;
+    SendCommand("USER " + UserName.trimmed().toUtf8());
+    if (!GetResponse())
+        return false;
+    FProtocolState = pop3WaitingPass;
+    return true;
+}
+
+bool TPop3Client::PassCommand(const QByteArray &word)
+{
+    if (FProtocolState >= pop3Transaction) {
+        localError(QStringLiteral("-ERR %1 command invalid now").arg(QString::fromLatin1(word)));
+        return false;
+    }
+    if (FProtocolState < pop3WaitingPass && !User())
+        return false;
+    SendCommand(word + " " + PassWord.trimmed().toUtf8());
+    if (!GetResponse())
+        return false;
+    FProtocolState = pop3Transaction;
+    return true;
+}
+
+bool TPop3Client::Pass() { return PassCommand("PASS"); }
+
+bool TPop3Client::Rpop() { return PassCommand("RPOP"); }
+
+bool TPop3Client::Apop()
+{
+    if (FProtocolState >= pop3WaitingPass) {
+        localError(QStringLiteral("-ERR APOP command invalid now"));
+        return false;
+    }
+    if (FProtocolState == pop3Disconnected && !Connect())
+        return false;
+    if (FTimestamp.isEmpty()) {
+        localError(QStringLiteral("-ERR Server do not support APOP (no timestamp)"));
+        return false;
+    }
+    SendCommand("APOP " + UserName.trimmed().toUtf8() + " " + net::Md5::hexDigest(FTimestamp + PassWord.toUtf8()));
+    if (!GetResponse())
+        return false;
+    FProtocolState = pop3Transaction;
+    return true;
+}
+
+bool TPop3Client::RunCommand(const QByteArray &word, const QByteArray &argument)
+{
+    if (FProtocolState < pop3Transaction && !Pass())
+        return false;
+    if (FProtocolState != pop3Transaction) {
+        localError(QStringLiteral("-ERR %1 command invalid now").arg(QString::fromLatin1(word)));
+        return false;
+    }
+    SendCommand(argument.isEmpty() ? word : word + " " + argument);
+    return GetResponse();
+}
+
+bool TPop3Client::MultiLine(Listing kind)
+{
+    const TPop3NotifyEvent &begin = kind == Listing::Message ? OnMessageBegin
+                                    : kind == Listing::List  ? OnListBegin
+                                                             : OnUidlBegin;
+    const TPop3NotifyEvent &line = kind == Listing::Message ? OnMessageLine
+                                   : kind == Listing::List  ? OnListLine
+                                                            : OnUidlLine;
+    const TPop3NotifyEvent &end = kind == Listing::Message ? OnMessageEnd
+                                  : kind == Listing::List  ? OnListEnd
+                                                           : OnUidlEnd;
+    fire(begin);
+    bool disconnected = false;
+    try {
+        // A piece that follows a cut one is the rest of a long line: neither the end
+        // mark nor subject to dot-unstuffing, which belong to the start of a line.
+        bool previousCut = false;
+        for (;;) {
+            FContinuation = false;
+            if (FSocket->State() == wsConnected)
+                FSocket->ReadLine(TimeOut, FLastResponse);
+            if (FSocket->State() != wsConnected) {
+                disconnected = true;
+                localError(QStringLiteral("-ERR Disconneced unexpectedly"));
+                break;
+            }
+            if (FTimedOut) {
+                localError(QStringLiteral("-ERR Receive Timeout"));
+                break;
+            }
+            if (!previousCut) {
+                if (FLastResponse == ".") {
+                    FLastResponse.clear();
+                    break;
+                }
+                if (FLastResponse.startsWith(".."))
+                    FLastResponse.remove(0, 1);
+            }
+            if (kind == Listing::List) {
+                qint64 number = 0;
+                ParseNumbers(FLastResponse, number, FMsgSize);
+                MsgNum = int(std::min<qint64>(number, INT_MAX));
+            } else if (kind == Listing::Uidl) {
+                ParseUidl(FLastResponse, MsgNum, FMsgUidl);
+            }
+            fire(line);
+            previousCut = FContinuation;
+            net::letEventsRun();
+        }
+    } catch (...) {
+        fire(end);
+        throw;
+    }
+    fire(end);
+    // A message cut short by a lost connection is not a message received.
+    return !FTimedOut && !disconnected;
+}
+
+bool TPop3Client::Stat()
+{
+    FMsgCount = 0;
+    FMsgSize = 0;
+    if (!RunCommand("STAT"))
+        return false;
+    qint64 count = 0;
+    const bool parsed = ParseNumbers(FLastResponse, count, FMsgSize);
+    FMsgCount = int(std::min<qint64>(count, INT_MAX));
+    return parsed;
+}
+
+bool TPop3Client::List()
+{
+    if (MsgNum > 0) {
+        if (!RunCommand("LIST", QByteArray::number(MsgNum)))
+            return false;
+        qint64 number = 0;
+        const bool parsed = ParseNumbers(FLastResponse, number, FMsgSize);
+        MsgNum = int(std::min<qint64>(number, INT_MAX));
+        return parsed;
+    }
+    return RunCommand("LIST") && MultiLine(Listing::List);
+}
+
+bool TPop3Client::Uidl()
+{
+    if (MsgNum > 0)
+        return RunCommand("UIDL", QByteArray::number(MsgNum)) && ParseUidl(FLastResponse, MsgNum, FMsgUidl);
+    return RunCommand("UIDL") && MultiLine(Listing::Uidl);
+}
+
+bool TPop3Client::Retr() { return RunCommand("RETR", QByteArray::number(MsgNum)) && MultiLine(Listing::Message); }
+
+bool TPop3Client::Top()
+{
+    if (MsgLines < 0)
+        return false;
+    return RunCommand("TOP", QByteArray::number(MsgNum) + " " + QByteArray::number(MsgLines)) &&
+           MultiLine(Listing::Message);
+}
+
+bool TPop3Client::Delete() { return RunCommand("DELE", QByteArray::number(MsgNum)); }
+
+bool TPop3Client::Noop() { return RunCommand("NOOP"); }
+
+bool TPop3Client::Last() { return RunCommand("LAST"); }
+
+bool TPop3Client::Rset() { return RunCommand("RSET"); }
+
+bool TPop3Client::Quit()
+{
+    if (FProtocolState == pop3Disconnected)
+        return true;
+    bool ok = false;
+    try {
+        SendCommand("QUIT");
+        ok = GetResponse();
+    } catch (...) {
+        ok = false;
+    }
+    FProtocolState = pop3Disconnected;
+    try {
+        FSocket->Close();
+    } catch (...) {
+    }
+    return ok;
+}

@@ -1,0 +1,105 @@
+#pragma once
+// The POP3 client: each operation sends one command over the asynchronous socket,
+// waits for the reply (and the lines of a multi-line reply, handed to the
+// application through events), records what it parsed, and returns true or false.
+// Operations that need an earlier protocol step perform it themselves: Stat on a
+// fresh client connects, sends USER and PASS, then STAT.
+
+#include "net/AsyncSocket.h"
+#include "net/WaitControl.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+
+enum TPop3State : quint8 { pop3Disconnected, pop3WaitingUser, pop3WaitingPass, pop3Transaction, pop3Update };
+
+class TPop3Client;
+
+using TPop3Display = std::function<void(TPop3Client *Sender, const QString &Msg)>;
+// During a line event the line is in LastResponse (listing lines already parsed).
+using TPop3NotifyEvent = std::function<void(TPop3Client *Sender)>;
+
+class TPop3Client : public QObject {
+    Q_OBJECT
+public:
+    explicit TPop3Client(QObject *owner = nullptr);
+    ~TPop3Client() override;
+
+    QString Host;
+    QString Port = QStringLiteral("pop3");
+    QString UserName;
+    QString PassWord;
+    int TimeOut = 15;  // seconds for connecting and for each line
+    int MsgNum = 0;    // message number for the message commands
+    int MsgLines = 0;  // body lines asked for by Top
+    int Tag = 0;
+
+    TPop3State ProtocolState() const { return FProtocolState; }
+    // The last line received: bytes as they arrived, without the line end.
+    QByteArray LastResponse() const { return FLastResponse; }
+    QString ErrorMessage() const { return FErrorMessage; }
+    // The greeting's timestamp with its angle brackets; empty when it had none.
+    QByteArray Timestamp() const { return FTimestamp; }
+    int MsgCount() const { return FMsgCount; }
+    qint64 MsgSize() const { return FMsgSize; }
+    QString MsgUidl() const { return FMsgUidl; }
+    net::WaitControl *Wait() const;
+    void SetWait(net::WaitControl *wait);
+    TAsyncSocket *Socket() const { return FSocket; }
+
+    bool Connect();
+    bool User();
+    bool Pass();
+    bool Rpop();
+    bool Apop();
+    bool Stat();
+    bool List();
+    bool Uidl();
+    bool Retr();
+    bool Top();
+    bool Delete();
+    bool Noop();
+    bool Last();
+    bool Rset();
+    bool Quit();
+
+    // "+OK 2 320" gives 2 and 320: the first run of digits, then after spaces the
+    // next; false (both 0) when there is no second.
+    static bool ParseNumbers(const QByteArray &line, qint64 &first, qint64 &second);
+    // "+OK 3 abc" gives 3 and "abc" (printable characters up to the next space);
+    // false when there is no number.
+    static bool ParseUidl(const QByteArray &line, int &number, QString &uid);
+
+    TPop3Display OnDisplay;
+    TPop3NotifyEvent OnMessageBegin, OnMessageLine, OnMessageEnd;
+    TPop3NotifyEvent OnListBegin, OnListLine, OnListEnd;
+    TPop3NotifyEvent OnUidlBegin, OnUidlLine, OnUidlEnd;
+
+private:
+    enum class Listing { Message, List, Uidl };
+
+    void Display(const QString &msg);
+    void localError(const QString &text);
+    void SendCommand(const QByteArray &text);
+    bool GetResponse();
+    bool PassCommand(const QByteArray &word);
+    bool RunCommand(const QByteArray &word, const QByteArray &argument = {});
+    bool MultiLine(Listing kind);
+    void fire(const TPop3NotifyEvent &event);
+
+    TAsyncSocket *FSocket;
+    TPop3State FProtocolState = pop3Disconnected;
+    QByteArray FLastResponse;
+    QString FErrorMessage;
+    QByteArray FTimestamp;
+    QPointer<QObject> FWaitObject;
+    net::WaitControl *FWait = nullptr;
+    bool FTimedOut = false;
+    bool FContinuation = false;
+    int FMsgCount = 0;
+    qint64 FMsgSize = 0;
+    QString FMsgUidl;
+};
