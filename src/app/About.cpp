@@ -17,13 +17,17 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     setWindowTitle("About quorvel");
 
     auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(18, 18, 18, 12);
+    outer->setSpacing(14);
     auto *top = new QHBoxLayout;
+    top->setSpacing(18);
     imgPicture = new QLabel(this);
     imgPicture->setObjectName("imgPicture");
     imgPicture->setPixmap(productPicture().pixmap(96, 96));
     top->addWidget(imgPicture, 0, Qt::AlignTop);
 
     auto *texts = new QVBoxLayout;
+    texts->setSpacing(4);
     lbProduct = new QLabel("quorvel", this);
     lbProduct->setObjectName("lbProduct");
     QFont big = lbProduct->font();
@@ -39,6 +43,7 @@ TfrmAbout::TfrmAbout(QWidget *parent)
                            this);
     lbVersion->setObjectName("lbVersion");
     texts->addWidget(lbVersion);
+    texts->addSpacing(8);
     lbBuild = new QLabel("Build:0008", this);
     lbBuild->setObjectName("lbBuild");
     texts->addWidget(lbBuild);

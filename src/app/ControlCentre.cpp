@@ -247,6 +247,7 @@ void TfrmControlCentre::tbFolderClick()
     frmFolder->resize(kFolderWidth, frmFolder->height());
     frmFolder->show();
     frmFolder->raise();
+    frmFolder->activateWindow();
     frmFolder->TabSet1Click();
 }
 
@@ -260,6 +261,7 @@ void TfrmControlCentre::OpenAddressBook(bool useEnabled)
     frmAddressBook->ShowAddressBook();
     frmAddressBook->show();
     frmAddressBook->raise();
+    frmAddressBook->activateWindow();
 }
 
 void TfrmControlCentre::tbAddressClick()
@@ -273,6 +275,7 @@ void TfrmControlCentre::tbSettingClick()
     placeBelow(frmConfigure, frameGeometry().left() + buttonLeft(tbSetting));
     frmConfigure->show();
     frmConfigure->raise();
+    frmConfigure->activateWindow();
 }
 
 QString TfrmControlCentre::HelpFilePath() const

@@ -63,7 +63,6 @@ int RunQuorvel()
     splash->repaint();
     splash->pnInfo->setText("Initialize...");
     QApplication::setApplicationName("quorvel");
-    QApplication::setApplicationDisplayName("quorvel");
     // The control centre ends the program; the other windows may stay open.
     QApplication::setQuitOnLastWindowClosed(false);
 
