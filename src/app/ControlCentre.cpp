@@ -47,9 +47,19 @@ TfrmControlCentre::TfrmControlCentre(QWidget *parent)
     // The strip shows the menu and the toolbar and nothing below them.
     move(5, 5);
     setFixedSize(sizeHint());
-
-    EnvInit();
     setWindowTitle("quorvel");
+
+    FormCreate();
+}
+
+void TfrmControlCentre::FormCreate()
+{
+    // Settings that cannot be read or completed leave the installation unknown:
+    // the error is shown and the program ends.
+    if (!platform::runCommand([this] { EnvInit(); })) {
+        requestTermination();
+        return;
+    }
     SetFontFace(this, state_.DefaultFont);
 
     state_.NewMailList.clear();
@@ -58,10 +68,13 @@ TfrmControlCentre::TfrmControlCentre(QWidget *parent)
     // installation.
     if (TerminationRequested)
         return;
-    const QString historyFile = HistoryFilePath(state_.AppPath);
-    if (QFileInfo::exists(historyFile))
-        state_.HistoryList = LoadHistory(historyFile);
-    TrimHistory(state_.HistoryList, historyFile);
+    // A history file that cannot be read or written is reported; the program goes on.
+    platform::runCommand([this] {
+        const QString historyFile = HistoryFilePath(state_.AppPath);
+        if (QFileInfo::exists(historyFile))
+            state_.HistoryList = LoadHistory(historyFile);
+        TrimHistory(state_.HistoryList, historyFile);
+    });
 }
 
 void TfrmControlCentre::buildToolbar()

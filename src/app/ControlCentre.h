@@ -86,6 +86,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The creation steps after placement: environment, font, lists, history.
+    void FormCreate();
     void buildToolbar();
     void buildMenu();
     // The offset of a toolbar button within the toolbar.

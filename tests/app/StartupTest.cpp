@@ -16,6 +16,7 @@
 #include "transfer/SendMail.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 #include <memory>
@@ -175,4 +176,34 @@ TEST(Startup, HistoryIsLoadedAndTrimmedAtCreation)
     EXPECT_EQ(list.first(), "20240101 uid31.txt");
     EXPECT_EQ(list.last(), "20240101 uid130.txt");
     EXPECT_TRUE(testsupport::readFile(home.appPath + "/quorvel.hst").startsWith("20240101 uid31.txt\r\n"));
+}
+
+TEST(Startup, SettingsThatCannotBeCompletedEndTheProgram)
+{
+    testsupport::TempHome home;
+    platform::ScriptedPrompts prompts;
+    // A configuration directory below a plain file cannot be created, even by root.
+    testsupport::writeFile(home.file("plain"), "x");
+    qputenv("XDG_CONFIG_HOME", home.file("plain/config").toUtf8());
+
+    TfrmControlCentre cc;
+
+    ASSERT_EQ(prompts.recorded.size(), 1);
+    EXPECT_EQ(prompts.recorded[0].kind, PromptKind::Error);
+    EXPECT_TRUE(prompts.recorded[0].text.startsWith("Unable to write to "));
+    EXPECT_TRUE(cc.TerminationRequested);
+}
+
+TEST(Startup, AnUnreadableHistoryIsReportedAndTheProgramGoesOn)
+{
+    Installation home;
+    platform::ScriptedPrompts prompts;
+    QDir().mkpath(home.appPath + "/quorvel.hst");
+
+    TfrmControlCentre cc;
+
+    ASSERT_EQ(prompts.recorded.size(), 1);
+    EXPECT_EQ(prompts.recorded[0].kind, PromptKind::Error);
+    EXPECT_FALSE(cc.TerminationRequested);
+    EXPECT_TRUE(cc.state().HistoryList.isEmpty());
 }
