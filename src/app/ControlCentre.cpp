@@ -113,7 +113,7 @@ void TfrmControlCentre::buildToolbar()
 void TfrmControlCentre::buildMenu()
 {
     // Each menu item is the same command as its toolbar button.
-    auto item = [this](QMenu *menu, const QString &caption, const char *name, QAction *same) {
+    auto item = [](QMenu *menu, const QString &caption, const char *name, QAction *same) {
         QAction *a = menu->addAction(caption);
         a->setObjectName(name);
         connect(a, &QAction::triggered, same, &QAction::trigger);

@@ -6,6 +6,7 @@
 #include "transfer/SendMail.h"
 
 #include <QDir>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
