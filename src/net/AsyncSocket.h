@@ -133,6 +133,8 @@ public:
     // The converted port (host order) and IPv4 address (host order).
     int PortNumber() const { return FPortNum; }
     quint32 AddrNumber() const { return FAddrNum; }
+    // The OS socket, -1 when there is none.
+    int Handle() const { return FHandle; }
     // Received bytes held in the socket's own buffer, not yet read.
     int Buffered() const { return buffered(); }
     // The send queue, oldest chunk first.

@@ -8,6 +8,9 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 
 using nettest::HiddenWait;
@@ -179,6 +182,11 @@ TEST(AsyncSocketConnect, StatesAndOneClosedEventPerConnection)
     Client client;
     ASSERT_TRUE(client.open(server.port()));
     EXPECT_EQ(client.states, (QList<TSocketState>{wsOpened, wsConnecting, wsConnected}));
+    // Short commands go out at once instead of waiting for the peer's delayed ACK.
+    int noDelay = 0;
+    socklen_t size = sizeof noDelay;
+    ASSERT_EQ(::getsockopt(client.socket.Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
+    EXPECT_EQ(noDelay, 1);
     EXPECT_EQ(client.line(), "hello");
     EXPECT_EQ(client.line(), ""); // the peer closed
     EXPECT_EQ(client.socket.State(), wsClosed);
