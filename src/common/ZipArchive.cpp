@@ -7,7 +7,6 @@
 #include "platform/Error.h"
 #include "platform/Prompts.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -73,17 +72,7 @@ void TZipArchive::ReadMemberList()
         throw platform::Error("Cannot read zip file " + path + ": " + file.errorString());
     const qint64 start =
         QFileInfo(path).suffix().toUpper() == QLatin1String("EXE") ? zipscan::kExeStart : 0;
-    // Reading through a mapping avoids a system call per header.
-    uchar *mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr;
-    if (mapped) {
-        QBuffer buffer;
-        buffer.setData(QByteArray::fromRawData(reinterpret_cast<const char *>(mapped),
-                                               qsizetype(file.size())));
-        buffer.open(QIODevice::ReadOnly);
-        zipscan::scanLocalHeaders(buffer, start, memberList_);
-    } else {
-        zipscan::scanLocalHeaders(file, start, memberList_);
-    }
+    zipscan::scanLocalHeaders(file.handle(), start, memberList_);
 }
 
 void TZipArchive::Add()

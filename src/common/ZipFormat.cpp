@@ -61,6 +61,8 @@ constexpr qint64 kEndSearchSpan = kEndSize + 0xFFFF;
 // fixed part of the header marked as too large. Other extra fields are kept.
 void takeZip64Extra(CentralEntry &e, bool needUsize, bool needCsize, bool needOffset)
 {
+    if (e.extra.isEmpty() && !needUsize && !needCsize && !needOffset)
+        return;
     QByteArray kept;
     const QByteArray &x = e.extra;
     qsizetype i = 0;
@@ -152,14 +154,17 @@ CentralDirectory readCentralDirectory(int fd, qint64 fileSize)
     if (count > size / kCentralHeaderSize)
         damaged("the member count is wrong");
 
-    const QByteArray dir = zipio::readAt(fd, qint64(offset), qint64(size));
+    cd.tail = zipio::readAt(fd, qint64(offset), fileSize - qint64(offset));
     cd.offset = offset;
+    cd.headersSize = qint64(size);
     cd.entries.reserve(qsizetype(count));
+    const char *dir = cd.tail.constData();
+    const auto slice = [](const char *p, qsizetype n) { return QByteArray::fromRawData(p, n); };
     qsizetype pos = 0;
     for (quint64 n = 0; n < count; ++n) {
-        if (pos + kCentralHeaderSize > dir.size())
+        if (pos + kCentralHeaderSize > qsizetype(size))
             damaged("the central directory is short");
-        const char *h = dir.constData() + pos;
+        const char *h = dir + pos;
         if (get32(h) != kCentralHeaderSig)
             damaged("a central directory header is damaged");
         CentralEntry e;
@@ -180,11 +185,11 @@ CentralDirectory readCentralDirectory(int fd, qint64 fileSize)
         e.externalAttributes = get32(h + 38);
         e.localOffset = get32(h + 42);
         const qsizetype varLen = qsizetype(nameLen) + extraLen + commentLen;
-        if (pos + kCentralHeaderSize + varLen > dir.size())
+        if (pos + kCentralHeaderSize + varLen > qsizetype(size))
             damaged("the central directory is short");
-        e.name = QByteArray(h + 46, nameLen);
-        e.extra = QByteArray(h + 46 + nameLen, extraLen);
-        e.comment = QByteArray(h + 46 + nameLen + extraLen, commentLen);
+        e.name = slice(h + 46, nameLen);
+        e.extra = slice(h + 46 + nameLen, extraLen);
+        e.comment = slice(h + 46 + nameLen + extraLen, commentLen);
         takeZip64Extra(e, e.uncompressedSize == kMax32, e.compressedSize == kMax32,
                        e.localOffset == kMax32);
         if (disk != 0 && disk != kMax16)
@@ -195,7 +200,7 @@ CentralDirectory readCentralDirectory(int fd, qint64 fileSize)
         cd.entries.append(std::move(e));
         pos += kCentralHeaderSize + varLen;
     }
-    if (pos != dir.size())
+    if (pos != qsizetype(size))
         damaged("the central directory has stray bytes");
     return cd;
 }
@@ -219,14 +224,12 @@ QByteArray encodeLocalHeader(const CentralEntry &e)
     return out;
 }
 
-QByteArray encodeCentralDirectory(const QList<CentralEntry> &entries, quint64 offset,
-                                  const QByteArray &comment)
+void encodeCentralHeaders(const QList<CentralEntry> &entries, QByteArray &out)
 {
-    QByteArray out;
-    qsizetype estimate = kEndSize + comment.size();
+    qsizetype estimate = out.size();
     for (const CentralEntry &e : entries)
-        estimate += kCentralHeaderSize + e.name.size() + e.extra.size() + e.comment.size();
-    out.reserve(estimate + 64);
+        estimate += kCentralHeaderSize + 28 + e.name.size() + e.extra.size() + e.comment.size();
+    out.reserve(estimate + kZip64EndSize + kZip64LocatorSize + kEndSize);
 
     for (const CentralEntry &e : entries) {
         const bool bigU = e.uncompressedSize >= kMax32;
@@ -266,9 +269,11 @@ QByteArray encodeCentralDirectory(const QList<CentralEntry> &entries, quint64 of
         out.append(extra);
         out.append(e.comment);
     }
+}
 
-    const quint64 size = quint64(out.size());
-    const quint64 count = quint64(entries.size());
+void encodeEndRecords(quint64 count, quint64 size, quint64 offset, const QByteArray &comment,
+                      QByteArray &out)
+{
     const bool zip64 = count >= kMax16 || offset >= kMax32 || size >= kMax32;
     if (zip64) {
         const quint64 recordPos = offset + size;
@@ -296,6 +301,14 @@ QByteArray encodeCentralDirectory(const QList<CentralEntry> &entries, quint64 of
     put32(out, zip64 ? kMax32 : quint32(offset));
     put16(out, quint16(comment.size()));
     out.append(comment);
+}
+
+QByteArray encodeCentralDirectory(const QList<CentralEntry> &entries, quint64 offset,
+                                  const QByteArray &comment)
+{
+    QByteArray out;
+    encodeCentralHeaders(entries, out);
+    encodeEndRecords(quint64(entries.size()), quint64(out.size()), offset, comment, out);
     return out;
 }
 

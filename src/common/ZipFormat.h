@@ -55,9 +55,11 @@ struct CentralEntry {
 };
 
 struct CentralDirectory {
-    QList<CentralEntry> entries;
-    quint64 offset = 0;     // first central header; appended members go here
-    QByteArray comment;     // the archive comment, kept across rewrites
+    QList<CentralEntry> entries;   // names, extras and comments point into `tail`
+    quint64 offset = 0;            // first central header; appended members go here
+    qint64 headersSize = 0;        // bytes of central headers at the start of `tail`
+    QByteArray comment;            // the archive comment, kept across rewrites
+    QByteArray tail;               // the file from `offset` to its end
 };
 
 // Reads the central directory of the archive open in `fd` (`fileSize` bytes) and
@@ -72,6 +74,14 @@ QByteArray encodeLocalHeader(const CentralEntry &e);
 // records (zip64 ones only when offsets or the count need them).
 QByteArray encodeCentralDirectory(const QList<CentralEntry> &entries, quint64 offset,
                                   const QByteArray &comment);
+
+// The central headers of `entries`, appended to `out`.
+void encodeCentralHeaders(const QList<CentralEntry> &entries, QByteArray &out);
+
+// The end records of a directory of `count` headers and `size` bytes at `offset`,
+// appended to `out`.
+void encodeEndRecords(quint64 count, quint64 size, quint64 offset, const QByteArray &comment,
+                      QByteArray &out);
 
 // The bytes of an empty archive: one end record.
 QByteArray emptyArchive();

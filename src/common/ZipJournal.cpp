@@ -232,14 +232,16 @@ void recoverArchive(const QString &archive)
     zipio::syncDirectory(QFileInfo(archive).absolutePath());
 }
 
-AppendGuard::AppendGuard(const QString &archive, int fd, qint64 oldSize, qint64 directoryOffset)
+AppendGuard::AppendGuard(const QString &archive, int fd, qint64 oldSize, qint64 directoryOffset,
+                         const QByteArray &oldTail)
     : archive_(archive), journal_(journalPath(archive)), fd_(fd), oldSize_(oldSize),
-      directoryOffset_(directoryOffset)
+      directoryOffset_(directoryOffset), oldTail_(oldTail)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0)
         throw platform::Error(zipio::systemReason());
-    oldTail_ = zipio::readAt(fd, directoryOffset, oldSize - directoryOffset);
+    if (directoryOffset + oldTail.size() != oldSize)
+        throw platform::Error(QStringLiteral("the directory is out of place"));
 
     State &state = registry()[key(archive)];
     const bool created = !state.journal;

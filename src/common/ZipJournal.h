@@ -30,12 +30,14 @@ namespace zipjournal {
 void recoverArchive(const QString &archive);
 
 // Wraps one in-place append to the archive open (read-write) in `fd`, which is
-// `oldSize` bytes long with its central directory at `directoryOffset`. The
+// `oldSize` bytes long with its central directory at `directoryOffset` and `oldTail`
+// (the bytes from there to the end) after it. The
 // constructor writes the journal (throws platform::Error when it cannot); commit()
 // ends the append; destruction without commit() puts the old bytes back.
 class AppendGuard {
 public:
-    AppendGuard(const QString &archive, int fd, qint64 oldSize, qint64 directoryOffset);
+    AppendGuard(const QString &archive, int fd, qint64 oldSize, qint64 directoryOffset,
+                const QByteArray &oldTail);
     ~AppendGuard();
     AppendGuard(const AppendGuard &) = delete;
     AppendGuard &operator=(const AppendGuard &) = delete;

@@ -3,6 +3,11 @@
 #include "common/ZipFormat.h"
 #include "platform/Error.h"
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace zipscan {
 
 namespace {
@@ -18,7 +23,8 @@ const char kSignature[4] = {'P', 'K', 3, 4};
 // Search mode: looks for "PK\3\4" one byte at a time. A byte that breaks the
 // sequence is not looked at again as the start of a new one. `counted` carries the
 // bytes read in search mode across calls; false when the limit or the end came first.
-bool findSignature(QIODevice &in, qint64 &counted)
+template <class In>
+bool findSignature(In &in, qint64 &counted)
 {
     int matched = 0;
     char c;
@@ -35,14 +41,76 @@ bool findSignature(QIODevice &in, qint64 &counted)
     return false;
 }
 
-bool skipTo(QIODevice &in, qint64 target)
+template <class In>
+bool skipTo(In &in, qint64 target)
 {
     return in.seek(target) && in.pos() == target;
 }
 
-} // namespace
+// A file read through one block-sized window.
+class Blocks {
+public:
+    explicit Blocks(int fd) : fd_(fd)
+    {
+        struct stat st;
+        size_ = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+    }
+    qint64 size() const { return size_; }
+    qint64 pos() const { return pos_; }
+    bool seek(qint64 pos)
+    {
+        if (pos < 0 || pos > size_)
+            return false;
+        pos_ = pos;
+        return true;
+    }
+    bool getChar(char *c) { return read(c, 1) == 1; }
+    qint64 read(char *out, qint64 n)
+    {
+        qint64 done = 0;
+        while (done < n && pos_ < size_) {
+            if (pos_ < windowStart_ || pos_ >= windowStart_ + window_.size()) {
+                if (!fill())
+                    break;
+            }
+            const qint64 at = pos_ - windowStart_;
+            const qint64 take = std::min(n - done, qint64(window_.size()) - at);
+            memcpy(out + done, window_.constData() + at, size_t(take));
+            done += take;
+            pos_ += take;
+        }
+        return done;
+    }
+    QByteArray read(qint64 n)
+    {
+        QByteArray out(std::min(n, size_ - pos_), Qt::Uninitialized);
+        out.resize(read(out.data(), out.size()));
+        return out;
+    }
 
-void scanLocalHeaders(QIODevice &in, qint64 start, QList<ZipDirEntry> &list)
+private:
+    bool fill()
+    {
+        window_.resize(kBlock);
+        ssize_t got;
+        do
+            got = ::pread(fd_, window_.data(), size_t(kBlock), off_t(pos_));
+        while (got < 0 && errno == EINTR);
+        window_.resize(got > 0 ? got : 0);
+        windowStart_ = pos_;
+        return got > 0;
+    }
+
+    static constexpr qint64 kBlock = 256 * 1024;
+    int fd_;
+    qint64 size_ = 0;
+    qint64 pos_ = 0;
+    qint64 windowStart_ = 0;
+    QByteArray window_;
+};
+
+template <class In>
+void scan(In &in, qint64 start, QList<ZipDirEntry> &list)
 {
     const qint64 fileSize = in.size();
     if (!in.seek(start))
@@ -100,6 +168,19 @@ void scanLocalHeaders(QIODevice &in, qint64 start, QList<ZipDirEntry> &list)
             signature = zipfmt::get32(next);
         }
     }
+}
+
+} // namespace
+
+void scanLocalHeaders(QIODevice &in, qint64 start, QList<ZipDirEntry> &list)
+{
+    scan(in, start, list);
+}
+
+void scanLocalHeaders(int fd, qint64 start, QList<ZipDirEntry> &list)
+{
+    Blocks in(fd);
+    scan(in, start, list);
 }
 
 } // namespace zipscan

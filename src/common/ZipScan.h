@@ -34,5 +34,8 @@ inline constexpr qint64 kExeStart = 14000;
 // "Error 5 reading Zip file") for an archive that breaks off; `list` then holds the
 // members read before the break.
 void scanLocalHeaders(QIODevice &in, qint64 start, QList<ZipDirEntry> &list);
+// The same over an open file descriptor, read in large blocks; member data is
+// skipped without being read when it spans whole blocks.
+void scanLocalHeaders(int fd, qint64 start, QList<ZipDirEntry> &list);
 
 } // namespace zipscan

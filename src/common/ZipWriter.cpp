@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <map>
@@ -279,12 +280,13 @@ void rewrite(const QString &archive, const Opened &a, const std::map<QByteArray,
     zipjournal::noteRewrite(archive);
 }
 
-// Writes `added` where the directory stands and a new directory after them.
+// Writes `added` where the directory stands and a new directory after them: the
+// old central headers as they were, the new ones, then new end records.
 void append(const QString &archive, const Opened &a, const QList<Source> &added, int level,
             const Announce &announce)
 {
-    zipjournal::AppendGuard guard(archive, a.fd.get(), a.st.st_size, qint64(a.cd.offset));
-    QList<CentralEntry> entries = a.cd.entries;
+    zipjournal::AppendGuard guard(archive, a.fd.get(), a.st.st_size, qint64(a.cd.offset), a.cd.tail);
+    QList<CentralEntry> entries;
     qint64 offset = qint64(a.cd.offset);
     for (const Source &s : added) {
         if (announce)
@@ -294,9 +296,14 @@ void append(const QString &archive, const Opened &a, const QList<Source> &added,
         entries.append(std::move(e));
     }
     zipjournal::step("members");
-    const QByteArray dir = zipfmt::encodeCentralDirectory(entries, quint64(offset), a.cd.comment);
-    zipio::writeAt(a.fd.get(), offset, dir);
-    zipio::truncateTo(a.fd.get(), offset + dir.size());
+    zipio::writeAt(a.fd.get(), offset, a.cd.tail.constData(), a.cd.headersSize);
+    QByteArray more;
+    zipfmt::encodeCentralHeaders(entries, more);
+    const quint64 size = quint64(a.cd.headersSize + more.size());
+    zipfmt::encodeEndRecords(quint64(a.cd.entries.size() + entries.size()), size, quint64(offset),
+                             a.cd.comment, more);
+    zipio::writeAt(a.fd.get(), offset + a.cd.headersSize, more);
+    zipio::truncateTo(a.fd.get(), offset + a.cd.headersSize + more.size());
     zipjournal::step("directory");
     guard.commit();
 }
@@ -338,11 +345,11 @@ int addFiles(const QString &archive, const QStringList &files, int level, const 
         }
         std::map<QByteArray, Source> replace;
         QList<Source> added;
-        std::set<QByteArray> present;
+        QSet<QByteArray> present;
         for (const CentralEntry &e : a.cd.entries)
             present.insert(e.name);
         for (const Source &s : sources) {
-            if (present.count(s.name))
+            if (present.contains(s.name))
                 replace[s.name] = s;
             else
                 added.append(s);

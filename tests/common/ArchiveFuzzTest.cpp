@@ -118,8 +118,9 @@ protected:
                 }
                 zip_discard(z);
             }
-            if (wasWhole)
+            if (wasWhole) {
                 EXPECT_TRUE(opensWhole(archive));
+            }
             ++written;
         } catch (const platform::Error &e) {
             EXPECT_TRUE(e.message().startsWith("Cannot ")) << e.message().toStdString();

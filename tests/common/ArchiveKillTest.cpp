@@ -117,8 +117,9 @@ protected:
         EXPECT_TRUE(isOld || isNew) << what << ": " << listed.join(',').toStdString();
         EXPECT_FALSE(QFileInfo::exists(zipjournal::journalPath(archive))) << what;
         QString why;
-        if (outsideReaders)
+        if (outsideReaders) {
             EXPECT_TRUE(outsideReadersAccept(archive, &why)) << what << why.toStdString();
+        }
         // The next change goes through, and cleans up after the killed one.
         EXPECT_TRUE(AddToArchive(zip, archive, writeFile(tmp.path() + "/src/later", "later")));
         EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).filter(".qvtmp."),

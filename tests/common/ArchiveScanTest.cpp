@@ -11,6 +11,7 @@
 
 #include <QBuffer>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 
 using namespace archivetest;
@@ -40,21 +41,40 @@ struct Scan {
     QString error;
 };
 
-Scan scan(const QByteArray &bytes, qint64 start = 0)
+Scan scanWith(const QByteArray &bytes, qint64 start, bool file)
 {
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
+    QTemporaryFile temp;
+    if (file) {
+        temp.open();
+        temp.write(bytes);
+        temp.flush();
+    }
     QList<ZipDirEntry> list;
     Scan s;
     try {
-        zipscan::scanLocalHeaders(buffer, start, list);
+        if (file)
+            zipscan::scanLocalHeaders(temp.handle(), start, list);
+        else
+            zipscan::scanLocalHeaders(buffer, start, list);
     } catch (const platform::Error &e) {
         s.error = e.message();
     }
     for (const ZipDirEntry &e : list)
         s.names.append(e.fileName);
     return s;
+}
+
+// The scan over a device and over a file read in blocks must agree.
+Scan scan(const QByteArray &bytes, qint64 start = 0)
+{
+    const Scan device = scanWith(bytes, start, false);
+    const Scan file = scanWith(bytes, start, true);
+    EXPECT_EQ(device.names, file.names);
+    EXPECT_EQ(device.error, file.error);
+    return device;
 }
 
 // A device whose seeks go wrong after a number of them, as a file that shrinks
@@ -88,6 +108,15 @@ TEST(ArchiveScan, FindsMembersAfterLeadingBytesWithinTheLimit)
     // A byte that breaks the signature is not looked at again as its start.
     EXPECT_EQ(scan("P" + members + tailRecords()).names, QStringList{"b"});
     EXPECT_EQ(scan("Q" + members + tailRecords()).names, (QStringList{"a", "b"}));
+
+    // Headers that straddle the blocks a file is read in.
+    QByteArray many;
+    QStringList manyNames;
+    for (int i = 0; i < 300; ++i) {
+        manyNames.append(QString("member-%1").arg(i));
+        many += localMember(manyNames.back().toLatin1(), QByteArray(2000 + i, char(i)));
+    }
+    EXPECT_EQ(scan(many + tailRecords()).names, manyNames);
 
     // Unknown signatures between members are passed over four bytes at a time.
     EXPECT_EQ(scan(localMember("a", "AAAA") + "PK\7\10" + localMember("b", "") + tailRecords())
