@@ -284,13 +284,13 @@ TEST(AsyncSocketReadLine, NothingArrivingEndsAtTheTimeoutWithAnEmptyLine)
 
 TEST(AsyncSocketReadLine, ALineStartedBeforeATimeoutContinuesAfterIt)
 {
-    ScriptedServer server{Step::raw("first "), "<pause 600>", Step::raw("half\r\n"), "<silence>"};
+    ScriptedServer server{Step::raw("first "), "<pause 1500>", Step::raw("half\r\n"), "<silence>"};
     Client client;
     client.hidden.wait.setInterval(50);
     ASSERT_TRUE(client.open(server.port()));
-    EXPECT_EQ(client.line(2), "first ");
+    EXPECT_EQ(client.line(6), "first ");
     EXPECT_EQ(client.hidden.wait.ModalResult(), 2);
-    EXPECT_EQ(client.line(40), "first half");
+    EXPECT_EQ(client.line(60), "first half");
 }
 
 TEST(AsyncSocketSend, FourThousandBytesAndOnDataSentAfterSendReturned)

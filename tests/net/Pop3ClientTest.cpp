@@ -266,7 +266,7 @@ TEST(Pop3ClientTest, ALineThatDoesNotComeEndsTheListingAtTheTimeout)
 {
     ScriptedServer server(loggedIn({"C: UIDL", "S: +OK", "S: 1 one", "<silence>"}));
     Pop3 pop(server.port());
-    pop.client.TimeOut = 3;
+    pop.client.TimeOut = 5;
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(pop.client.Uidl());
@@ -311,7 +311,7 @@ TEST(Pop3ClientTest, GreetingsThatFail)
     EXPECT_EQ(pop.client.Socket()->State(), wsClosed);
 
     // A server that accepts and then says nothing.
-    pop.client.TimeOut = 3;
+    pop.client.TimeOut = 5;
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(pop.client.Connect());

@@ -296,7 +296,7 @@ TEST(SmtpClientTest, AServerThatNeverAnswers)
 {
     ScriptedServer server{untilData({"<data>", "<silence>"}, {"<silence>", "<accept>"})};
     Smtp smtp(server.port());
-    smtp.client.TimeOut = 3;
+    smtp.client.TimeOut = 5;
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(smtp.client.Connect());
