@@ -128,11 +128,7 @@ protected:
         }
     }
 
-    // In memory where there is such a file system: the writer's flushes cost nothing
-    // there, and thousands of them would dominate the run.
-    QTemporaryDir tmp{QFileInfo(QStringLiteral("/dev/shm")).isWritable()
-                          ? QStringLiteral("/dev/shm/quorvel-fuzz-XXXXXX")
-                          : QDir::tempPath() + QStringLiteral("/quorvel-fuzz-XXXXXX")};
+    QTemporaryDir tmp{memoryTempPattern()};
     platform::ScriptedPrompts prompts;
     TZipArchive zip;
     QList<QByteArray> bases;

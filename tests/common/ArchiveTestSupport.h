@@ -22,6 +22,15 @@ inline void PrintTo(const QString &s, std::ostream *os)
 
 namespace archivetest {
 
+// A temporary directory in memory where there is such a file system: the writer's
+// flushes cost nothing there, and a test that makes many of them is not a disk test.
+inline QString memoryTempPattern()
+{
+    return QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+        ? QStringLiteral("/dev/shm/quorvel-test-XXXXXX")
+        : QDir::tempPath() + QStringLiteral("/quorvel-test-XXXXXX");
+}
+
 inline QString writeFile(const QString &path, const QByteArray &data)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
