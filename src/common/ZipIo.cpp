@@ -86,6 +86,92 @@ bool syncDirectory(const QString &dir)
     return platform::syncPath(dir);
 }
 
+namespace {
+constexpr qint64 kBlock = 256 * 1024;
+}
+
+BlockReader::BlockReader(int fd) : fd_(fd)
+{
+    struct stat st;
+    size_ = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+}
+
+bool BlockReader::seek(qint64 pos)
+{
+    if (pos < 0 || pos > size_)
+        return false;
+    pos_ = pos;
+    return true;
+}
+
+qint64 BlockReader::read(char *out, qint64 n)
+{
+    qint64 done = 0;
+    while (done < n && pos_ < size_) {
+        if (pos_ < windowStart_ || pos_ >= windowStart_ + window_.size()) {
+            if (!fill())
+                break;
+        }
+        const qint64 at = pos_ - windowStart_;
+        const qint64 take = std::min(n - done, qint64(window_.size()) - at);
+        memcpy(out + done, window_.constData() + at, size_t(take));
+        done += take;
+        pos_ += take;
+    }
+    return done;
+}
+
+QByteArray BlockReader::read(qint64 n)
+{
+    QByteArray out(std::max<qint64>(0, std::min(n, size_ - pos_)), Qt::Uninitialized);
+    out.resize(read(out.data(), out.size()));
+    return out;
+}
+
+QByteArray BlockReader::readExactly(qint64 offset, qint64 n)
+{
+    if (!seek(offset))
+        throw platform::Error(QStringLiteral("the file is truncated"));
+    QByteArray out = read(n);
+    if (out.size() != n)
+        throw platform::Error(QStringLiteral("the file is truncated"));
+    return out;
+}
+
+bool BlockReader::fill()
+{
+    window_.resize(kBlock);
+    ssize_t got;
+    do
+        got = ::pread(fd_, window_.data(), size_t(kBlock), off_t(pos_));
+    while (got < 0 && errno == EINTR);
+    window_.resize(got > 0 ? got : 0);
+    windowStart_ = pos_;
+    if (got < 0)
+        throw platform::Error(systemReason());
+    return got > 0;
+}
+
+void BlockWriter::append(const char *data, qint64 n)
+{
+    buffer_.append(data, n);
+    if (buffer_.size() >= kBlock)
+        flush();
+}
+
+void BlockWriter::flush()
+{
+    writeAt(fd_, pos_, buffer_);
+    pos_ += buffer_.size();
+    buffer_.clear();
+}
+
+void BlockWriter::moveTo(qint64 pos)
+{
+    flush();
+    pos_ = pos;
+}
+
 unsigned currentUmask()
 {
     const mode_t mask = ::umask(0);

@@ -61,6 +61,52 @@ void syncFd(int fd);
 // fsync of a directory; false when it cannot be opened or synced.
 bool syncDirectory(const QString &dir);
 
+// A file read through one large window: small reads and forward seeks cost no
+// system call while they stay inside it. Offers the QIODevice calls the member-list
+// scan uses.
+class BlockReader {
+public:
+    explicit BlockReader(int fd);
+    qint64 size() const { return size_; }
+    qint64 pos() const { return pos_; }
+    bool seek(qint64 pos);
+    bool getChar(char *c) { return read(c, 1) == 1; }
+    qint64 read(char *out, qint64 n);
+    QByteArray read(qint64 n);
+    // Exactly `n` bytes at `offset`; throws when the file ends first.
+    QByteArray readExactly(qint64 offset, qint64 n);
+
+private:
+    bool fill();
+
+    int fd_;
+    qint64 size_ = 0;
+    qint64 pos_ = 0;
+    qint64 windowStart_ = 0;
+    QByteArray window_;
+};
+
+// Sequential output at a position of a file, gathered into large writes.
+class BlockWriter {
+public:
+    BlockWriter(int fd, qint64 pos) : fd_(fd), pos_(pos) {}
+    ~BlockWriter() = default;
+    BlockWriter(const BlockWriter &) = delete;
+    BlockWriter &operator=(const BlockWriter &) = delete;
+    // Where the next byte goes.
+    qint64 pos() const { return pos_ + buffer_.size(); }
+    void append(const char *data, qint64 n);
+    void append(const QByteArray &data) { append(data.constData(), data.size()); }
+    // Writes what is gathered; after writing past it directly, moveTo() the new end.
+    void flush();
+    void moveTo(qint64 pos);
+
+private:
+    int fd_;
+    qint64 pos_;
+    QByteArray buffer_;
+};
+
 // The process's umask, and the mode a newly created file gets: 0666 less the umask.
 unsigned currentUmask();
 unsigned defaultFileMode();

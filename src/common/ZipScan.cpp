@@ -1,12 +1,9 @@
 #include "common/ZipScan.h"
 
 #include "common/ZipFormat.h"
+#include "common/ZipIo.h"
 #include "platform/Error.h"
 
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zipscan {
 
@@ -46,68 +43,6 @@ bool skipTo(In &in, qint64 target)
 {
     return in.seek(target) && in.pos() == target;
 }
-
-// A file read through one block-sized window.
-class Blocks {
-public:
-    explicit Blocks(int fd) : fd_(fd)
-    {
-        struct stat st;
-        size_ = ::fstat(fd, &st) == 0 ? st.st_size : 0;
-    }
-    qint64 size() const { return size_; }
-    qint64 pos() const { return pos_; }
-    bool seek(qint64 pos)
-    {
-        if (pos < 0 || pos > size_)
-            return false;
-        pos_ = pos;
-        return true;
-    }
-    bool getChar(char *c) { return read(c, 1) == 1; }
-    qint64 read(char *out, qint64 n)
-    {
-        qint64 done = 0;
-        while (done < n && pos_ < size_) {
-            if (pos_ < windowStart_ || pos_ >= windowStart_ + window_.size()) {
-                if (!fill())
-                    break;
-            }
-            const qint64 at = pos_ - windowStart_;
-            const qint64 take = std::min(n - done, qint64(window_.size()) - at);
-            memcpy(out + done, window_.constData() + at, size_t(take));
-            done += take;
-            pos_ += take;
-        }
-        return done;
-    }
-    QByteArray read(qint64 n)
-    {
-        QByteArray out(std::min(n, size_ - pos_), Qt::Uninitialized);
-        out.resize(read(out.data(), out.size()));
-        return out;
-    }
-
-private:
-    bool fill()
-    {
-        window_.resize(kBlock);
-        ssize_t got;
-        do
-            got = ::pread(fd_, window_.data(), size_t(kBlock), off_t(pos_));
-        while (got < 0 && errno == EINTR);
-        window_.resize(got > 0 ? got : 0);
-        windowStart_ = pos_;
-        return got > 0;
-    }
-
-    static constexpr qint64 kBlock = 256 * 1024;
-    int fd_;
-    qint64 size_ = 0;
-    qint64 pos_ = 0;
-    qint64 windowStart_ = 0;
-    QByteArray window_;
-};
 
 template <class In>
 void scan(In &in, qint64 start, QList<ZipDirEntry> &list)
@@ -179,7 +114,7 @@ void scanLocalHeaders(QIODevice &in, qint64 start, QList<ZipDirEntry> &list)
 
 void scanLocalHeaders(int fd, qint64 start, QList<ZipDirEntry> &list)
 {
-    Blocks in(fd);
+    zipio::BlockReader in(fd);
     scan(in, start, list);
 }
 

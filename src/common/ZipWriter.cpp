@@ -161,11 +161,12 @@ qint64 writeMember(const Source &src, int level, int out, qint64 offset, Central
     return pos;
 }
 
-// Copies member `e` of the archive in `in` to `offset` of `out` without
-// recompressing, under a fresh local header with its real sizes. Returns the end.
-qint64 copyMember(int in, const CentralDirectory &cd, CentralEntry &e, int out, qint64 offset)
+// Copies member `e` of the archive read by `in` to `out` without recompressing,
+// under a fresh local header with its real sizes.
+void copyMember(zipio::BlockReader &in, const CentralDirectory &cd, CentralEntry &e,
+                zipio::BlockWriter &out)
 {
-    const QByteArray local = zipio::readAt(in, qint64(e.localOffset), zipfmt::kLocalHeaderSize);
+    const QByteArray local = in.readExactly(qint64(e.localOffset), zipfmt::kLocalHeaderSize);
     if (zipfmt::get32(local.constData()) != zipfmt::kLocalHeaderSig)
         throw platform::Error(QStringLiteral("a local header is damaged"));
     const qint64 dataStart = qint64(e.localOffset) + zipfmt::kLocalHeaderSize
@@ -180,14 +181,11 @@ qint64 copyMember(int in, const CentralDirectory &cd, CentralEntry &e, int out, 
     const bool descriptor = (e.flags & zipfmt::kFlagDescriptor) && (e.flags & zipfmt::kFlagEncrypted);
     if (!descriptor)
         e.flags &= quint16(~zipfmt::kFlagDescriptor);
-    e.localOffset = quint64(offset);
-    const QByteArray header = zipfmt::encodeLocalHeader(e);
-    zipio::writeAt(out, offset, header);
-    qint64 pos = offset + header.size();
+    e.localOffset = quint64(out.pos());
+    out.append(zipfmt::encodeLocalHeader(e));
     for (qint64 done = 0; done < qint64(e.compressedSize);) {
         const qint64 n = std::min<qint64>(kChunk, qint64(e.compressedSize) - done);
-        zipio::writeAt(out, pos, zipio::readAt(in, dataStart + done, n));
-        pos += n;
+        out.append(in.readExactly(dataStart + done, n));
         done += n;
     }
     if (descriptor) {
@@ -196,10 +194,8 @@ qint64 copyMember(int in, const CentralDirectory &cd, CentralEntry &e, int out, 
         zipfmt::put32(d, e.crc);
         zipfmt::put32(d, quint32(e.compressedSize));
         zipfmt::put32(d, quint32(e.uncompressedSize));
-        zipio::writeAt(out, pos, d);
-        pos += d.size();
+        out.append(d);
     }
-    return pos;
 }
 
 // The archive as opened for a change: its descriptor (invalid when it does not
@@ -253,29 +249,32 @@ void rewrite(const QString &archive, const Opened &a, const std::map<QByteArray,
     TempFile temp(archive);
     QList<CentralEntry> entries;
     entries.reserve(a.cd.entries.size() + added.size());
-    qint64 offset = 0;
+    zipio::BlockReader in(a.fd.get());
+    zipio::BlockWriter out(temp.fd(), 0);
+    auto compress = [&](const Source &s, CentralEntry &e) {
+        if (announce)
+            announce(QString::fromUtf8(s.name), s.st.st_size);
+        out.flush();
+        out.moveTo(writeMember(s, level, temp.fd(), out.pos(), e));
+    };
     for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
         if (drop.count(i))
             continue;
         CentralEntry e = a.cd.entries[i];
         const auto r = replace.find(e.name);
-        if (r != replace.end()) {
-            if (announce)
-                announce(QString::fromUtf8(r->second.name), r->second.st.st_size);
-            offset = writeMember(r->second, level, temp.fd(), offset, e);
-        } else {
-            offset = copyMember(a.fd.get(), a.cd, e, temp.fd(), offset);
-        }
+        if (r != replace.end())
+            compress(r->second, e);
+        else
+            copyMember(in, a.cd, e, out);
         entries.append(std::move(e));
     }
     for (const Source &s : added) {
-        if (announce)
-            announce(QString::fromUtf8(s.name), s.st.st_size);
         CentralEntry e;
-        offset = writeMember(s, level, temp.fd(), offset, e);
+        compress(s, e);
         entries.append(std::move(e));
     }
-    zipio::writeAt(temp.fd(), offset, zipfmt::encodeCentralDirectory(entries, quint64(offset), a.cd.comment));
+    out.append(zipfmt::encodeCentralDirectory(entries, quint64(out.pos()), a.cd.comment));
+    out.flush();
     temp.renameTo(archive, a.exists ? unsigned(a.st.st_mode & 07777) : zipio::defaultFileMode());
     zipjournal::noteRewrite(archive);
 }
