@@ -29,9 +29,9 @@ QStringList LoadHistory(const QString &historyFile)
     return lines;
 }
 
-void SaveHistory(const QString &historyFile, const QStringList &history)
+void SaveHistory(const QString &historyFile, const QStringList &history, bool durable)
 {
-    WriteStoreFile(historyFile, JoinLines(history));
+    WriteStoreFile(historyFile, JoinLines(history), durable);
 }
 
 void TrimHistory(QStringList &history, const QString &historyFile)
@@ -46,8 +46,9 @@ bool AlreadyFetched(const QStringList &history, const QString &uniqueId)
     return history.contains(HistoryLine(uniqueId), Qt::CaseInsensitive);
 }
 
-void AppendHistory(QStringList &history, const QString &historyFile, const QString &line)
+void AppendHistory(QStringList &history, const QString &historyFile, const QString &line,
+                   bool durable)
 {
     history += line;
-    SaveHistory(historyFile, history);
+    SaveHistory(historyFile, history, durable);
 }

@@ -20,7 +20,7 @@ QString HistoryLineForRawFile(const QString &rawFilePath);
 QStringList LoadHistory(const QString &historyFile);
 // Replaces the history file with `history`; raises platform::Error when it cannot be
 // written.
-void SaveHistory(const QString &historyFile, const QStringList &history);
+void SaveHistory(const QString &historyFile, const QStringList &history, bool durable = true);
 
 // Drops lines from the front until at most 100 remain, then saves the list (creating
 // the file when absent).
@@ -29,5 +29,7 @@ void TrimHistory(QStringList &history, const QString &historyFile);
 // True when `history` holds today's line for `uniqueId` (whole lines, any case).
 bool AlreadyFetched(const QStringList &history, const QString &uniqueId);
 
-// Adds `line` at the end and saves the whole list.
-void AppendHistory(QStringList &history, const QString &historyFile, const QString &line);
+// Adds `line` at the end and saves the whole list; with `durable` false the save is
+// not flushed to disk (the decoding run flushes once for its whole batch).
+void AppendHistory(QStringList &history, const QString &historyFile, const QString &line,
+                   bool durable = true);

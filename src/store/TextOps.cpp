@@ -206,9 +206,9 @@ QByteArray ReadStoreFile(const QString &path)
     return content;
 }
 
-void WriteStoreFile(const QString &path, const QByteArray &content)
+void WriteStoreFile(const QString &path, const QByteArray &content, bool durable)
 {
-    if (!platform::writeFileAtomically(path, content, 0, true))
+    if (!platform::writeFileAtomically(path, content, 0, durable))
         throw platform::Error("Cannot create file " + path);
 }
 

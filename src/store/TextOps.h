@@ -72,9 +72,10 @@ bool ReadStoreLine(QIODevice &in, QByteArray &line);
 QByteArray ReadStoreFile(const QString &path);
 
 // Replaces the store file `path` with `content` atomically (the old or the new content,
-// never a part), flushed to disk; raises platform::Error("Cannot create file " + path)
-// when it cannot be written.
-void WriteStoreFile(const QString &path, const QByteArray &content);
+// never a part), flushed to disk unless `durable` is false (a batch that syncs once at
+// its end); raises platform::Error("Cannot create file " + path) when it cannot be
+// written.
+void WriteStoreFile(const QString &path, const QByteArray &content, bool durable = true);
 
 // Writes a short-lived file (a copy made only to be added to an archive); raises
 // platform::Error("Cannot create file " + path) when it cannot be written.
