@@ -1,24 +1,116 @@
 #pragma once
 // The fetch window: the hidden carrier of the fetch run, started by the control
-// centre's Fetch command after it has cleared NewMailList.
+// centre's Fetch command after it has cleared NewMailList. Its edit fields hold the
+// POP3 connection's parameters, DisplayMemo collects the protocol trace and
+// meMsgFile the raw message files of the current run.
+//
+// Nothing fetched is lost. A raw message file appears under its name
+// ("Msg" + unique-id + ".txt" in InboxDir) only once the whole message is in it;
+// when the run deletes mail on the server, the raw files are flushed to disk before
+// QUIT lets the server commit the deletions; raw files left by a run that ended
+// early are stored at the start of the next run, before anything is fetched.
 
+#include "net/Pop3Client.h"
+
+#include <QFile>
+#include <QStringList>
 #include <QWidget>
+#include <functional>
 
 class ControlCentreState;
+class QLabel;
+class QLineEdit;
 class TfrmPopup;
+class TWait;
 
 class TfrmGetMail : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmGetMail(ControlCentreState &state, QWidget *parent = nullptr);
+    ~TfrmGetMail() override;
 
-    // The "Get All" command: fetches the new messages, decodes them into INBOX and
-    // leaves one entry per fetched message in NewMailList.
+    // The "Get All" command: stores what an earlier run left, fetches the new
+    // messages, decodes them into INBOX and leaves one entry per stored message in
+    // NewMailList. A call while a run is in progress (the run keeps the event loop
+    // turning) does nothing.
     virtual void GetAllButtonClick();
 
-    // The progress window, set once it exists.
+    // Copy the post-office settings into the edit fields (the password
+    // unscrambled); FormShow also clears InfoLabel.
+    void FormCreate();
+    void FormShow();
+
+    // Issues one POP3 command through the window's fields: copies them into the
+    // client, shows label + " started", runs `operation`, shows label + " ok" or
+    // " failed", and returns the operation's result.
+    bool ExecCommand(const QString &label, bool (TPop3Client::*operation)());
+
+    // Trace handlers bound to Pop3Client.
+    void Pop3ClientDisplay(TPop3Client *Sender, const QString &Msg);
+    void Pop3ClientMessageBegin(TPop3Client *Sender);
+    void Pop3ClientMessageEnd(TPop3Client *Sender);
+    void Pop3ClientMessageLine(TPop3Client *Sender);
+    void Pop3ClientListBegin(TPop3Client *Sender);
+    void Pop3ClientListEnd(TPop3Client *Sender);
+    void Pop3ClientListLine(TPop3Client *Sender);
+    void Pop3ClientUidlBegin(TPop3Client *Sender);
+    void Pop3ClientUidlEnd(TPop3Client *Sender);
+    void Pop3ClientUidlLine(TPop3Client *Sender);
+    // During a run: writes the client's current line to the open raw message file.
+    // A line the socket delivered in pieces is written back as the one line it was.
+    void WriteMessageLine(TPop3Client *Sender);
+
+    QLineEdit *HostEdit;
+    QLineEdit *PortEdit;
+    QLineEdit *UserNameEdit;
+    QLineEdit *PassWordEdit;
+    QLineEdit *MsgNumEdit;
+    QLineEdit *MsgLinesEdit;
+    QLabel *InfoLabel;
+    // The protocol trace; it keeps the newest kMaxTraceLines lines.
+    QStringList DisplayMemo;
+    // Full paths of the raw message files written in the current run, in fetch order.
+    QStringList meMsgFile;
+    TPop3Client *Pop3Client;
+    TWait *Wait1;
+
+    // The progress window, set once it exists (the window makes its own otherwise).
     TfrmPopup *frmPopup = nullptr;
 
+    static constexpr int kMaxTraceLines = 20000;
+
+    // Test seam: called with the name of each point of the run a kill test may stop
+    // at ("retr-line" for each message line written, "dele" after a deletion was
+    // accepted, "quit" after QUIT, "decode" before the run's messages are decoded).
+    static void setStepHookForTesting(std::function<void(const char *step)> hook);
+
 protected:
+    void showEvent(QShowEvent *event) override;
+
+    // Makes the raw files written so far durable before the server may delete their
+    // messages; true when done. The run calls it once, before QUIT.
+    virtual bool FlushRawFiles();
+
     ControlCentreState &state_;
+
+private:
+    struct Run;
+
+    // The raw files of the previous runs that were not stored yet.
+    void StoreLeftovers();
+    // Retrieves message `n` into the raw file `path`; false when the message did not
+    // arrive whole or the file could not be written (the reason in `why`).
+    bool FetchMessage(int n, const QString &path, QString &why, bool &writeFailed);
+    void DecodeRun(const QStringList &rawFiles);
+    TfrmPopup *popup();
+    void trace(const QString &line);
+    void flushBuffer();
+
+    bool busy_ = false;
+    bool lineCut_ = false;
+    QFile rawFile_;
+    QByteArray rawBuffer_;
+    bool rawWriteFailed_ = false;
+    QString rawWriteError_;
+    TfrmPopup *ownPopup_ = nullptr;
 };
