@@ -1,0 +1,576 @@
+// The fetch run against scripted POP3 servers: the exact conversation, the history
+// of one day, every row of the failure table, and what the run does so that nothing
+// fetched is lost (whole raw files only, a flush before QUIT, no DELE after a broken
+// retrieval, leftovers stored first, names from the server made safe, long lines
+// written back whole).
+#include "net/ScriptedServer.h"
+
+#include "common/ArchiveOps.h"
+#include "common/Settings.h"
+#include "common/ZipArchive.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "platform/ScriptedPrompts.h"
+#include "store/HeaderRecord.h"
+#include "store/History.h"
+#include "store/SharedState.h"
+#include "store/StorePaths.h"
+#include "support/TempHome.h"
+#include "transfer/BusyIndicator.h"
+#include "transfer/GetMail.h"
+#include "transfer/Popup.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using nettest::ScriptedServer;
+using nettest::Step;
+using platform::PromptKind;
+using platform::RecordedPrompt;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+QByteArray message(const QByteArray &id, const QByteArray &subject, const QByteArray &body)
+{
+    QByteArray m;
+    if (!id.isEmpty())
+        m += "Message-ID: <" + id + ">\r\n";
+    m += "From: Ann <ann@example.test>\r\nSubject: " + subject
+         + "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\nContent-Type: text/plain\r\n\r\n" + body;
+    return m;
+}
+
+// The message as a POP3 server sends it: dot-stuffed, then the end line.
+Step onTheWire(const QByteArray &msg)
+{
+    QByteArray out;
+    for (QByteArray line : msg.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith('.'))
+            line.prepend('.');
+        out += line + (line.endsWith('\r') ? "\n" : "\r\n");
+    }
+    return Step::raw(out + ".\r\n");
+}
+
+Step send(const QByteArray &line) { return Step(Step::Send, line + "\r\n"); }
+Step expect(const QByteArray &line) { return Step(Step::Expect, line); }
+
+struct Script {
+    std::vector<Step> steps;
+
+    Script &operator<<(const Step &s)
+    {
+        steps.push_back(s);
+        return *this;
+    }
+    // Greeting and USER/PASS.
+    Script &logon()
+    {
+        return *this << "S: +OK POP3 ready <1.2@test>" << "C: USER erin" << "S: +OK"
+                     << "C: PASS erin-secret" << "S: +OK logged in";
+    }
+    // The run's login: greeting, USER/PASS, STAT.
+    Script &login(int count, qint64 size = 320)
+    {
+        return logon() << "C: STAT" << send("+OK " + QByteArray::number(count) + " " + QByteArray::number(size));
+    }
+    Script &uidl(int n, const QByteArray &uid)
+    {
+        const QByteArray num = QByteArray::number(n);
+        return *this << expect("UIDL " + num) << send("+OK " + num + " " + uid);
+    }
+    Script &retr(int n, const QByteArray &msg)
+    {
+        return *this << expect("RETR " + QByteArray::number(n)) << "S: +OK message follows" << onTheWire(msg);
+    }
+    Script &dele(int n)
+    {
+        return *this << expect("DELE " + QByteArray::number(n)) << "S: +OK marked";
+    }
+    Script &quit() { return *this << "C: QUIT" << "S: +OK bye"; }
+};
+
+// A window whose flush before QUIT is observed: the lines the server had seen when
+// it ran, and whether it works.
+class ObservedGetMail : public TfrmGetMail {
+public:
+    using TfrmGetMail::TfrmGetMail;
+    ScriptedServer *server = nullptr;
+    QList<QList<QByteArray>> flushes;
+    bool flushWorks = true;
+
+protected:
+    bool FlushRawFiles() override
+    {
+        flushes << (server ? server->clientLines() : QList<QByteArray>{});
+        return flushWorks && TfrmGetMail::FlushRawFiles();
+    }
+};
+
+class FetchRun : public ::testing::Test {
+protected:
+    FetchRun()
+    {
+        platform::setClockForTesting([this] { return clock; });
+        state.SetAppPath(home.path() + "/app");
+        QDir().mkpath(state.InboxDir);
+        QDir().mkpath(state.OutboxDir);
+        writeFile(home.file("seed/___.___"), "placeholder");
+        ZipFile(state.ZipArchive1, state.InboxHeaderArchive(), home.file("seed/___.___"));
+        state.KeepMailInServer = "Yes";
+        WriteIniString("POSTOFFICE", "Host", "127.0.0.1");
+        WriteIniString("POSTOFFICE", "UserName", "erin");
+        WriteIniString("POSTOFFICE", "Password", state.te.EncryptText("erin-secret"));
+        get = std::make_unique<ObservedGetMail>(state);
+        get->frmPopup = &popup;
+    }
+    ~FetchRun() override
+    {
+        TfrmGetMail::setStepHookForTesting({});
+        platform::setClockForTesting({});
+    }
+
+    // Runs the Fetch command's part against `server`: the run with NewMailList cleared.
+    void fetch(ScriptedServer &server)
+    {
+        WriteIniString("POSTOFFICE", "Port", server.portText());
+        get->server = &server;
+        fetchOnly();
+    }
+    void fetchOnly()
+    {
+        state.NewMailList.clear();
+        get->GetAllButtonClick();
+    }
+
+    QStringList members(const QString &archive)
+    {
+        if (!QFileInfo::exists(state.InboxDir + archive))
+            return {};
+        TZipArchive z;
+        z.setZipFilename(state.InboxDir + archive);
+        QStringList names;
+        for (const auto &e : z.MemberList())
+            names << e.fileName;
+        return names;
+    }
+    QByteArray member(const QString &archive, const QString &name)
+    {
+        const QString out = home.file("out/");
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        ExtractFile(state.ZipArchive1, state.InboxDir + archive, name, out);
+        return readFile(out + name);
+    }
+    QStringList rawFilesLeft() const
+    {
+        return QDir(state.InboxDir).entryList({"Msg*"}, QDir::Files);
+    }
+    QStringList partialFilesLeft() const
+    {
+        return QDir(platform::workDir(state.InboxDir) + "fetch").entryList(QDir::Files);
+    }
+    QString historyText() const { return QString::fromUtf8(readFile(HistoryFilePath(state.AppPath))); }
+
+    testsupport::TempHome home;
+    platform::ScriptedPrompts prompts;
+    QDateTime clock{QDate(2026, 12, 7), QTime(12, 0, 0)};
+    ControlCentreState state;
+    TfrmPopup popup;
+    std::unique_ptr<ObservedGetMail> get;
+};
+
+const QByteArray kOne = message("one@test", "First", "Hello one.\r\n");
+const QByteArray kTwo = message("two@test", "Second", "Hello two.\r\n");
+
+TEST_F(FetchRun, LoadsThePostOfficeSettingsWithThePasswordInClear)
+{
+    EXPECT_EQ(get->windowTitle(), "Retrieving Mails...");
+    EXPECT_EQ(get->HostEdit->text(), "127.0.0.1");
+    EXPECT_EQ(get->PortEdit->text(), "pop3");
+    EXPECT_EQ(get->UserNameEdit->text(), "erin");
+    EXPECT_EQ(get->PassWordEdit->text(), "erin-secret");
+    EXPECT_EQ(get->MsgLinesEdit->text(), "0");
+    EXPECT_EQ(get->Pop3Client->Port, "pop3");
+    EXPECT_EQ(get->Pop3Client->TimeOut, 15);
+    EXPECT_EQ(get->Pop3Client->Wait(), get->Wait1);
+
+    WriteIniString("POSTOFFICE", "Host", "pop.example.test");
+    WriteIniString("POSTOFFICE", "Password", "damaged");
+    get->InfoLabel->setText("Stat ok");
+    get->FormShow();
+    EXPECT_EQ(get->HostEdit->text(), "pop.example.test");
+    EXPECT_EQ(get->PassWordEdit->text(), "");
+    EXPECT_EQ(get->InfoLabel->text(), "");
+}
+
+TEST_F(FetchRun, FetchesDecodesAndDeletesWhenMailIsNotKept)
+{
+    state.KeepMailInServer = "No";
+    Script s;
+    s.login(2).uidl(1, "uid-one").retr(1, kOne).dele(1).uidl(2, "uid-two").retr(2, kTwo).dele(2).quit();
+    ScriptedServer server(s.steps);
+
+    // What the progress window shows while the first message arrives.
+    bool looked = false;
+    TfrmGetMail::setStepHookForTesting([&](const char *step) {
+        if (looked || QByteArray(step) != "retr-line")
+            return;
+        looked = true;
+        EXPECT_TRUE(popup.isVisible());
+        EXPECT_TRUE(popup.gaFetch->isRunning());
+        EXPECT_FALSE(popup.gaPost->isVisible());
+        EXPECT_EQ(popup.pbBar->maximum(), 2);
+        EXPECT_EQ(popup.Panel1->text(), "2 mail(s) to be fetched");
+        EXPECT_EQ(get->meMsgFile, QStringList());
+    });
+    fetch(server);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_TRUE(looked);
+    EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
+
+    EXPECT_EQ(get->meMsgFile, QStringList({state.InboxDir + "Msguid-one.txt", state.InboxDir + "Msguid-two.txt"}));
+    EXPECT_EQ(state.NewMailList.size(), 2);
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "two@test"}));
+    EXPECT_EQ(member("INBOX.fdr", "two@test"), "Hello two.\r\n");
+    const HeaderRecord record = ParseHeaderRecord(member("INBOX.hdr", "one@test"));
+    EXPECT_EQ(record.status, "NEW");
+    EXPECT_EQ(record.subject, "First");
+    EXPECT_EQ(historyText(), "20261207 uid-one.txt\r\n20261207 uid-two.txt\r\n");
+    EXPECT_EQ(rawFilesLeft(), QStringList());
+    EXPECT_EQ(partialFilesLeft(), QStringList());
+
+    // One flush, after the last DELE and before QUIT.
+    ASSERT_EQ(get->flushes.size(), 1);
+    EXPECT_EQ(get->flushes[0].last(), "DELE 2");
+    EXPECT_FALSE(popup.isVisible());
+    EXPECT_FALSE(popup.gaFetch->isRunning());
+    EXPECT_EQ(popup.pbBar->value(), 2);
+    EXPECT_EQ(popup.Panel1->text(), "2 out of 2 fetched");
+    EXPECT_EQ(get->InfoLabel->text(), "Quit ok");
+    EXPECT_TRUE(get->DisplayMemo.contains("Message 2"));
+    EXPECT_TRUE(get->DisplayMemo.contains("> DELE 2"));
+    EXPECT_TRUE(get->DisplayMemo.contains("< +OK bye"));
+}
+
+TEST_F(FetchRun, KeptMailIsFetchedOncePerDay)
+{
+    {
+        Script s;
+        s.login(2).uidl(1, "uid-one").retr(1, kOne).uidl(2, "uid-two").retr(2, kTwo).quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(state.NewMailList.size(), 2);
+        // Nothing was deleted, so nothing needed flushing before QUIT.
+        EXPECT_TRUE(get->flushes.isEmpty());
+    }
+    {
+        // The same day: both already fetched, neither retrieved nor deleted. The
+        // unique-id comparison ignores case.
+        Script s;
+        s.login(2).uidl(1, "uid-one").uidl(2, "UID-TWO").quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(popup.Panel1->text(), "Mail 2 is already fetched");
+        EXPECT_EQ(popup.pbBar->value(), 0);
+        EXPECT_EQ(prompts.texts(PromptKind::Information), QStringList{"There is no mail to fetch."});
+        EXPECT_TRUE(state.NewMailList.isEmpty());
+    }
+    {
+        // The next day both are fetched again.
+        clock = clock.addDays(1);
+        Script s;
+        s.login(2).uidl(1, "uid-one").retr(1, kOne).uidl(2, "uid-two").retr(2, kTwo).quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(state.NewMailList.size(), 2);
+        EXPECT_TRUE(historyText().endsWith("20261208 uid-one.txt\r\n20261208 uid-two.txt\r\n"));
+    }
+}
+
+TEST_F(FetchRun, ServerWithoutUniqueIdsOrWithOneFailing)
+{
+    {
+        Script s;
+        s.login(2) << "C: UIDL 1" << "S: -ERR unknown command" << "C: UIDL 2"
+                   << "S: -ERR unknown command";
+        s.quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>({{PromptKind::Information, "There is no mail to fetch."}}));
+        EXPECT_EQ(members("INBOX.hdr"), QStringList{"___.___"});
+    }
+    prompts.clear();
+    {
+        // Message 2 has no unique-id (refused, or answered without one): skipped
+        // without a word; the bar stays where the last fetched message left it.
+        state.KeepMailInServer = "No";
+        Script s;
+        s.login(4).uidl(1, "u1").retr(1, kOne).dele(1) << "C: UIDL 2" << "S: -ERR no such message"
+                                                        << "C: UIDL 3" << "S: +OK 3";
+        s.uidl(4, "u4").retr(4, kTwo).dele(4).quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
+        EXPECT_EQ(state.NewMailList.size(), 2);
+        EXPECT_EQ(popup.pbBar->value(), 4);
+        EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "two@test"}));
+    }
+}
+
+TEST_F(FetchRun, PostOfficeUnreachableOrRefusingOrEmpty)
+{
+    const QString unableToConnect = "Unable to conect the Postoffice!";
+    {
+        WriteIniString("POSTOFFICE", "Port", QString::number(ScriptedServer::deadPort()));
+        fetchOnly();
+        EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>({{PromptKind::Warning, unableToConnect}}));
+        EXPECT_EQ(get->InfoLabel->text(), "Connect failed");
+    }
+    prompts.clear();
+    {
+        ScriptedServer server{"S: -ERR go away"};
+        fetch(server);
+        EXPECT_EQ(prompts.texts(), QStringList{unableToConnect});
+    }
+    prompts.clear();
+    {
+        ScriptedServer server{"S: +OK ready", "C: USER erin", "S: +OK", "C: PASS erin-secret",
+                              "S: -ERR wrong password"};
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(prompts.texts(), QStringList{unableToConnect});
+        EXPECT_EQ(get->InfoLabel->text(), "Stat failed");
+    }
+    prompts.clear();
+    {
+        // An empty mailbox leaves the connection for the next run's QUIT.
+        Script s;
+        s.login(0, 0) << "C: QUIT" << "S: +OK bye" << Step(Step::Accept) << "S: -ERR busy";
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(get->InfoLabel->text(), "Stat ok, 0 messages 0 bytes");
+        EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>({{PromptKind::Information, "There is no mail to fetch."}}));
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(prompts.texts().last(), unableToConnect);
+    }
+    EXPECT_TRUE(state.NewMailList.isEmpty());
+    EXPECT_EQ(members("INBOX.hdr"), QStringList{"___.___"});
+}
+
+TEST_F(FetchRun, AConnectionLostInsideAMessageDeletesNothingUnfinished)
+{
+    state.KeepMailInServer = "No";
+    const QByteArray longBody = QByteArray(3000, 'x') + "\r\n";
+    Script s;
+    s.login(3).uidl(1, "u1").retr(1, kOne).dele(1).uidl(2, "u2") << "C: RETR 2" << "S: +OK"
+        << Step::raw("Message-ID: <two@test>\r\nSubject: cut\r\n\r\npart of the") << "<close>"
+        // Message 3 comes through a new connection, whose QUIT commits only its DELE.
+        << "<accept>";
+    s.logon().uidl(3, "u3").retr(3, message("three@test", "Third", longBody)).dele(3).quit();
+    ScriptedServer server(s.steps);
+    fetch(server);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(prompts.texts(), QStringList{"1 mail(s) could not be fetched (Mail 2: -ERR Disconneced "
+                                           "unexpectedly).\rThey stay on the server for the next fetch."});
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "three@test"}));
+    EXPECT_EQ(member("INBOX.fdr", "three@test"), longBody);
+    EXPECT_EQ(state.NewMailList.size(), 2);
+    EXPECT_FALSE(historyText().contains("u2.txt"));
+    EXPECT_EQ(rawFilesLeft(), QStringList());
+    EXPECT_EQ(partialFilesLeft(), QStringList());
+}
+
+TEST_F(FetchRun, AConnectionThatCannotBeOpenedAgainEndsTheRun)
+{
+    get->Wait1->setInterval(100);
+    state.KeepMailInServer = "No";
+    Script s;
+    s.login(3).uidl(1, "u1").retr(1, kOne).dele(1).uidl(2, "u2") << "C: RETR 2" << "S: +OK"
+                                                                 << Step::raw("Subject: cut\r\n") << "<close>";
+    ScriptedServer server(s.steps);
+    fetch(server);
+    EXPECT_EQ(server.verdict(), "");
+    ASSERT_EQ(prompts.texts().size(), 1);
+    EXPECT_TRUE(prompts.texts()[0].startsWith("2 mail(s) could not be fetched (Mail 2: -ERR Disconneced"));
+    // What arrived whole is stored.
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test"}));
+}
+
+TEST_F(FetchRun, ARetrievalThatTimesOutEndsItsConnection)
+{
+    get->Wait1->setInterval(40);
+    state.KeepMailInServer = "No";
+    Script s;
+    s.login(2).uidl(1, "u1").retr(1, kOne).dele(1).uidl(2, "u2") << "C: RETR 2" << "S: +OK"
+        << Step::raw("Subject: slow\r\n") << "<pause 2500>";
+    // The conversation is out of step: the run ends it. The flush comes first, since
+    // the QUIT may commit DELE 1.
+    s << "C: QUIT" << "<silence>";
+    ScriptedServer server(s.steps);
+    fetch(server);
+    EXPECT_EQ(server.verdict(), "");
+    ASSERT_FALSE(get->flushes.isEmpty());
+    EXPECT_EQ(get->flushes[0].last(), "RETR 2");
+    EXPECT_EQ(prompts.texts(PromptKind::Warning).size(), 1);
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test"}));
+    EXPECT_EQ(partialFilesLeft(), QStringList());
+}
+
+TEST_F(FetchRun, DeletionsAreTakenBackWhenTheRawFilesCannotBeFlushed)
+{
+    state.KeepMailInServer = "No";
+    get->flushWorks = false;
+    Script s;
+    s.login(1).uidl(1, "u1").retr(1, kOne).dele(1) << "C: RSET" << "S: +OK";
+    s.quit();
+    ScriptedServer server(s.steps);
+    fetch(server);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test"}));
+}
+
+TEST_F(FetchRun, LeftoversOfAnEarlierRunAreStoredFirst)
+{
+    // A raw file a killed run left, and a partial one of a retrieval it never finished.
+    writeFile(state.InboxDir + "Msgold.txt", message("old@test", "Old", "kept\r\n"));
+    writeFile(platform::workDir(state.InboxDir) + "fetch/Msghalf.txt", "Subject: ha");
+    {
+        WriteIniString("POSTOFFICE", "Port", QString::number(ScriptedServer::deadPort()));
+        fetchOnly();
+        EXPECT_EQ(prompts.texts(), QStringList{"Unable to conect the Postoffice!"});
+        EXPECT_EQ(state.NewMailList, QStringList{state.InboxDir + "Msgold.txt"});
+        EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "old@test"}));
+        EXPECT_EQ(rawFilesLeft(), QStringList());
+        EXPECT_EQ(partialFilesLeft(), QStringList());
+    }
+    {
+        // Stored today, so the server's copy is not fetched again.
+        writeFile(state.InboxDir + "Msgnext.txt", message("next@test", "Next", "kept\r\n"));
+        Script s;
+        s.login(2).uidl(1, "old").uidl(2, "next").quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(state.NewMailList.size(), 1);
+        EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "old@test", "next@test"}));
+    }
+}
+
+TEST_F(FetchRun, LinesArriveAsTheyWereSentAndUniqueIdsNeverLeaveTheInbox)
+{
+    const QByteArray a254(254, 'a');
+    const QByteArray body = QByteArray(600, 'c') + "\r\n" + a254 + ".\r\n" + a254 + "\r\n.\r\n..\r\n"
+                            + a254 + a254 + "\r\nend\r\n";
+    const QByteArray first = message("long@test", "Long", body);
+    const QByteArray second = message("", "No id", "hostile\r\n");
+    Script s;
+    s.login(3).uidl(1, "../../x").retr(1, first).uidl(2, "/").retr(2, second).uidl(3, "Msgx.txt").retr(3, kOne).quit();
+    ScriptedServer server(s.steps);
+    QMap<QString, QByteArray> raw;
+    TfrmGetMail::setStepHookForTesting([&](const char *step) {
+        if (QByteArray(step) == "decode") {
+            for (const QString &path : get->meMsgFile)
+                raw[QFileInfo(path).fileName()] = readFile(path);
+        }
+    });
+    fetch(server);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
+
+    EXPECT_EQ(raw.keys(), QStringList({"Msg.._.._x.txt", "MsgMsgx.txt.txt", "Msg_.txt"}));
+    EXPECT_EQ(raw["Msg.._.._x.txt"], first);
+    EXPECT_EQ(raw["Msg_.txt"], second);
+    EXPECT_EQ(member("INBOX.fdr", "long@test"), body);
+    // The message without a Message-ID is named by its (safe) unique-id.
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "long@test", "_", "one@test"}));
+
+    QStringList outside;
+    for (QDirIterator it(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        if (!path.startsWith(state.InboxDir) && !path.startsWith(home.path() + "/.config/")
+            && !path.startsWith(home.path() + "/seed/") && !path.startsWith(home.path() + "/out/")
+            && path != HistoryFilePath(state.AppPath))
+            outside << path;
+    }
+    EXPECT_EQ(outside, QStringList());
+    EXPECT_EQ(QDir(state.InboxDir).entryList(QDir::Files), QStringList({"INBOX.fdr", "INBOX.hdr"}));
+}
+
+TEST_F(FetchRun, UnwritableRawFilesEndTheRunAndDeleteNothing)
+{
+    state.KeepMailInServer = "No";
+    // The directory for partial raw files is taken by a file.
+    writeFile(platform::workDir(state.InboxDir) + "fetch", "in the way");
+    Script s;
+    s.login(2).uidl(1, "u1").quit();
+    ScriptedServer server(s.steps);
+    fetch(server);
+    EXPECT_EQ(server.verdict(), "");
+    ASSERT_EQ(prompts.texts(PromptKind::Warning).size(), 1);
+    EXPECT_TRUE(prompts.texts()[0].startsWith("2 mail(s) could not be fetched (Unable to create "));
+    EXPECT_TRUE(state.NewMailList.isEmpty());
+}
+
+TEST_F(FetchRun, ARunIsNotStartedTwice)
+{
+    Script s;
+    s.login(1).uidl(1, "u1").retr(1, kOne).quit();
+    ScriptedServer server(s.steps);
+    int inner = 0;
+    TfrmGetMail::setStepHookForTesting([&](const char *step) {
+        // A Fetch click that the event loop delivers while a line is being handled.
+        if (QByteArray(step) == "retr-line" && inner++ == 0)
+            get->GetAllButtonClick();
+    });
+    fetch(server);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(state.NewMailList.size(), 1);
+    EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
+}
+
+TEST_F(FetchRun, TraceHandlersOutsideARun)
+{
+    ScriptedServer server{"S: +OK ready", "C: USER erin", "S: +OK", "C: PASS erin-secret", "S: +OK",
+                          "C: UIDL", "S: +OK", "S: 1 abc", "S: .",
+                          "C: LIST", "S: +OK", "S: 1 120", "S: .",
+                          "C: RETR 1", "S: +OK", "S: Subject: x", "S: .",
+                          "C: QUIT", "S: +OK"};
+    get->PortEdit->setText(server.portText());
+    get->MsgNumEdit->setText("0");
+    EXPECT_TRUE(get->ExecCommand("Uidl", &TPop3Client::Uidl));
+    EXPECT_TRUE(get->ExecCommand("List", &TPop3Client::List));
+    get->MsgNumEdit->setText("1");
+    EXPECT_TRUE(get->ExecCommand("Retr", &TPop3Client::Retr));
+    EXPECT_EQ(get->InfoLabel->text(), "Retr ok");
+    get->ExecCommand("Quit", &TPop3Client::Quit);
+    EXPECT_EQ(server.verdict(), "");
+    const QStringList expected{"*** Uidl begin ***", "MsgNum = 1 MsgUidl = abc'", "*** Uidl end ***",
+                               "*** List begin ***", "MsgNum = 1 MsgSize = 120 Line = '1 120'",
+                               "*** List End ***", "*** Message 1 begin ***", "Subject: x",
+                               "*** Message 1 end ***"};
+    QStringList events;
+    for (const QString &line : get->DisplayMemo) {
+        if (!line.startsWith("> ") && !line.startsWith("< ") && !line.startsWith("Connected"))
+            events << line;
+    }
+    EXPECT_EQ(events, expected);
+}
+
+} // namespace
