@@ -357,25 +357,4 @@ TEST_F(PostRun, AnErrorEndsTheRunClosesTheProgressAndLeavesTheQueueFile)
     EXPECT_TRUE(QFile::exists(outbox("mail1.m")));
 }
 
-TEST_F(PostRun, TheWindowIsSmallAndItsClientIsSetForPosting)
-{
-    EXPECT_EQ(send.SmtpClient->Wait(), send.Wait1);
-    EXPECT_EQ(send.Wait1->Caption(), "60");
-    EXPECT_EQ(send.Wait1->Interval(), 1000);
-    EXPECT_EQ(send.SmtpClient->TimeOut, 15);
-    EXPECT_EQ(send.SmtpClient->CharSet, "iso-8859-1");
-    send.show();
-    EXPECT_EQ(send.size(), QSize(132, 85));
-    send.hide();
-
-    // The text part is one line, whatever the client asks for after it.
-    QByteArray line;
-    bool more = true;
-    send.SmtpClientGetData(send.SmtpClient, 1, line, 1023, more);
-    EXPECT_EQ(line, "--=This is a quorvel");
-    EXPECT_TRUE(more);
-    send.SmtpClientGetData(send.SmtpClient, 2, line, 1023, more);
-    EXPECT_FALSE(more);
-}
-
 } // namespace
