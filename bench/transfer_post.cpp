@@ -38,7 +38,8 @@ bool writeFile(const QString &path, const QByteArray &data)
 }
 
 // Queues every message of `dir` for `to`: the subject from its header, the text after
-// its header as the body file. Plain writes: queueing is not what is measured.
+// its header as the body file. Plain writes to plain paths (the names are new and
+// safe): queueing is not what is measured.
 int queueWorkload(const QString &dir, const QString &to, const QString &outbox, int &count)
 {
     QStringList queue;
@@ -55,8 +56,8 @@ int queueWorkload(const QString &dir, const QString &to, const QString &outbox, 
             if (line.startsWith("Subject: "))
                 subject = QString::fromUtf8(line.mid(9).trimmed());
         const QString mail = "bench" + QFileInfo(name).completeBaseName();
-        if (!writeFile(OutgoingHeaderPath(outbox, mail), FormatOutgoingHeader(subject, {to}))
-            || !writeFile(BodyDocumentPath(outbox, mail), message.mid(blank + 4)))
+        if (!writeFile(outbox + mail + ".hdr", FormatOutgoingHeader(subject, {to}))
+            || !writeFile(outbox + mail + ".doc", message.mid(blank + 4)))
             return fail("cannot write the outbox files of " + mail);
         queue << mail;
     }
