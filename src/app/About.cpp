@@ -1,12 +1,11 @@
 #include "app/About.h"
+#include "platform/WidgetGeometry.h"
 
 #include "app/Icons.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
-#include <QStyle>
 #include <QVBoxLayout>
 
 TfrmAbout::TfrmAbout(QWidget *parent)
@@ -62,8 +61,6 @@ TfrmAbout::TfrmAbout(QWidget *parent)
 void TfrmAbout::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous())
-        move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frameGeometry().size(),
-                                 screen()->availableGeometry())
-                 .topLeft());
+        platform::centreOnScreen(this);
     QDialog::showEvent(event);
 }

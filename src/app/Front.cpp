@@ -1,11 +1,10 @@
 #include "app/Front.h"
+#include "platform/WidgetGeometry.h"
 
 #include "app/Icons.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
-#include <QScreen>
-#include <QStyle>
 #include <QVBoxLayout>
 
 TfrmFront::TfrmFront(QWidget *parent)
@@ -46,8 +45,7 @@ TfrmFront::TfrmFront(QWidget *parent)
     pBar->setFixedHeight(12);
     outer->addWidget(pBar);
 
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                    screen()->availableGeometry()));
+    platform::centreOnScreen(this);
 }
 
 void TfrmFront::DisplayInfo(const QString &message)

@@ -1,10 +1,9 @@
 #include "compose/NewFolder.h"
+#include "platform/WidgetGeometry.h"
 
 #include "store/TextOps.h"
 
 #include <QPushButton>
-#include <QScreen>
-#include <QStyle>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -64,8 +63,6 @@ void TfrmNewFolder::tbSaveClick()
 void TfrmNewFolder::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous())
-        move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frameGeometry().size(),
-                                 screen()->availableGeometry())
-                 .topLeft());
+        platform::centreOnScreen(this);
     QDialog::showEvent(event);
 }

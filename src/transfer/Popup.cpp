@@ -1,9 +1,8 @@
 #include "transfer/Popup.h"
+#include "platform/WidgetGeometry.h"
 
 #include "transfer/BusyIndicator.h"
 
-#include <QScreen>
-#include <QStyle>
 #include <QShowEvent>
 
 TfrmPopup::TfrmPopup(QWidget *parent)
@@ -39,8 +38,6 @@ TfrmPopup::TfrmPopup(QWidget *parent)
 void TfrmPopup::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous())
-        move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frameGeometry().size(),
-                                 screen()->availableGeometry())
-                 .topLeft());
+        platform::centreOnScreen(this);
     QWidget::showEvent(event);
 }
