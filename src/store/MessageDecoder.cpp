@@ -246,6 +246,15 @@ QByteArray parameter(const QByteArray &fieldValue, const QByteArray &name)
     }
 }
 
+// Text is what the first text part may be: a text, message or ASCII type, or no
+// Content-Type at all (plain text).
+bool isTextual(const HeaderBlock &block)
+{
+    const QByteArray type = mediaType(block.contentType);
+    return !block.hasContentType || type.contains("TEXT") || type.contains("RFC822")
+        || type.contains("ASCII");
+}
+
 // An RFC 2231 "name*=charset'language'percent-encoded" parameter, decoded.
 QString extendedParameter(const QByteArray &fieldValue, const QByteArray &name)
 {
@@ -347,7 +356,7 @@ private:
     void DecodeBody(const HeaderBlock &header)
     {
         const QByteArray type = mediaType(header.contentType);
-        if (!header.hasContentType || (!type.contains("MULTIPART") && type.contains("TEXT"))) {
+        if (!type.contains("MULTIPART") && isTextual(header)) {
             storeSingleBody();
             return;
         }
@@ -415,13 +424,9 @@ private:
         while (end == BoundaryLine::Part && !src_.atEnd()) {
             HeaderBlock part;
             readHeaderBlock(src_, part, nullptr);
-            const QByteArray type = mediaType(part.contentType);
-            // A part without Content-Type is plain text.
-            const bool textual = !part.hasContentType || type.contains("TEXT")
-                || type.contains("RFC822") || type.contains("ASCII");
             // A text file the sender attached stays an attachment, never the body.
             const bool attached = part.disposition.trimmed().toUpper().startsWith("ATTACHMENT");
-            if (textual && !attached && firstTextPending_)
+            if (isTextual(part) && !attached && firstTextPending_)
                 end = storeFirstText(boundary);
             else
                 end = storeAttachment(part, boundary);

@@ -297,6 +297,12 @@ TEST_F(MessageDecoder, NestedMultipartAndSingleApplicationPart)
     EXPECT_FALSE(app.hasBody);
     EXPECT_EQ(app.msg.descriptor(), "1     text.zip;");
     EXPECT_EQ(app.attachment("text.zip"), QByteArray("PK\x03\x04", 4));
+
+    // A forwarded message as the whole body is text.
+    const Decoded forwarded = decode(crlf("Message-ID: <f@x>\nContent-Type: message/rfc822\n\n"
+                                          "From: inner@x\n\ninner body\n"));
+    EXPECT_EQ(forwarded.body, "From: inner@x\r\n\r\ninner body\r\n");
+    EXPECT_EQ(forwarded.msg.descriptor(), "0     ");
 }
 
 TEST_F(MessageDecoder, HostileNamesStayInTheWorkingDirectory)
