@@ -77,8 +77,22 @@ void TZipArchive::ReadMemberList()
 
 void TZipArchive::Add()
 {
+    QList<zipwrite::MemberSource> members;
+    for (const QString &spec : FSpecArgs)
+        members.append(zipwrite::MemberSource::file(spec));
+    addMembers(members, FSpecArgs);
+}
+
+void TZipArchive::AddMembers(const QList<zipwrite::MemberSource> &members)
+{
+    QStringList none;
+    addMembers(members, none);
+}
+
+void TZipArchive::addMembers(QList<zipwrite::MemberSource> members, QStringList &specs)
+{
     successCount_ = 0;
-    if (FSpecArgs.isEmpty()) {
+    if (members.isEmpty()) {
         platform::prompts().plain(QStringLiteral("Error - no files to zip"));
         return;
     }
@@ -89,12 +103,13 @@ void TZipArchive::Add()
     if (addBusy_)
         return;
     {
-        QStringList files;
-        for (const QString &spec : FSpecArgs)
-            files.append(platform::resolveCase(spec));
-        Running running(addBusy_, FSpecArgs);
-        successCount_ = zipwrite::addFiles(archivePath(), files, addCompLevel_,
-                                           [this](const QString &n, qint64 s) { progress(n, s); });
+        for (zipwrite::MemberSource &m : members) {
+            if (!m.inMemory)
+                m.path = platform::resolveCase(m.path);
+        }
+        Running running(addBusy_, specs);
+        successCount_ = zipwrite::addMembers(archivePath(), members, addCompLevel_,
+                                             [this](const QString &n, qint64 s) { progress(n, s); });
     }
     if (successCount_ > 0)
         ReadMemberList();

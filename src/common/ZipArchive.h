@@ -8,6 +8,7 @@
 // done by our own writer (ZipWriter.h) and by libzip for extraction (ZipReader.h).
 
 #include "common/ZipScan.h"
+#include "common/ZipWriter.h"
 
 #include <QList>
 #include <QObject>
@@ -48,6 +49,9 @@ public:
     // Adds the files named in FSpecArgs, each under its bare name; a member of the
     // same name is replaced. Creates the archive when it does not exist.
     void Add();
+    // As Add, for members given directly, some of them bytes held in memory; leaves
+    // FSpecArgs alone.
+    void AddMembers(const QList<zipwrite::MemberSource> &members);
     // Deletes the members named in FSpecArgs.
     void Delete();
     // Extracts the members named in FSpecArgs (every member when it is empty) into
@@ -63,6 +67,8 @@ public:
 
 private:
     QString archivePath() const;
+    // Add and AddMembers; `specs` is emptied once the change ran.
+    void addMembers(QList<zipwrite::MemberSource> members, QStringList &specs);
     void progress(const QString &name, qint64 size);
 
     QString zipFilename_;

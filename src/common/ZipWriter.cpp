@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,7 +34,9 @@ constexpr quint16 kMadeByUnix = (3 << 8) | 20;
 
 struct Source {
     QByteArray name;   // member name, UTF-8
-    QString path;
+    QString path;      // the file, or the name given to bytes in memory
+    QByteArray data;
+    bool inMemory = false;
     struct stat st {};
 };
 
@@ -82,13 +86,117 @@ private:
     QByteArray path_;
 };
 
-// Writes the file `src` as a member at `offset` of `out`: a local header, then the
-// data, then the header again with the real CRC and sizes. Returns the end offset.
-qint64 writeMember(const Source &src, int level, int out, qint64 offset, CentralEntry &e)
+// A deflating pass looks at this much of a member first: when that does not shrink
+// by at least 1/64, the member is stored instead (data that is already compressed
+// costs deflate's time and gains nothing).
+constexpr qint64 kProbe = 64 * 1024;
+
+// Buffers and the deflate state, made once for all members of one change.
+struct Scratch {
+    explicit Scratch(int level) : level(std::min(level, 9)) {}
+    ~Scratch()
+    {
+        if (ready)
+            deflateEnd(&z);
+    }
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+
+    z_stream &deflater()
+    {
+        if (!ready) {
+            if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+                throw platform::Error(QStringLiteral("out of memory"));
+            ready = true;
+        } else if (deflateReset(&z) != Z_OK) {
+            throw platform::Error(QStringLiteral("compression failed"));
+        }
+        return z;
+    }
+
+    const int level;
+    z_stream z {};
+    bool ready = false;
+    QByteArray in = QByteArray(kChunk, Qt::Uninitialized);
+    QByteArray out = QByteArray(kChunk, Qt::Uninitialized);
+};
+
+// A member's content read front to back, from its file or from memory.
+class SourceReader {
+public:
+    explicit SourceReader(const Source &src) : src_(src)
+    {
+        if (src.inMemory)
+            return;
+        fd_ = zipio::openFile(src.path, O_RDONLY);
+        if (!fd_.valid())
+            throw platform::Error(zipio::systemReason());
+    }
+    // Up to `max` bytes into `buf`; 0 at the end.
+    qint64 read(char *buf, qint64 max)
+    {
+        if (src_.inMemory) {
+            const qint64 n = std::min<qint64>(max, src_.data.size() - pos_);
+            memcpy(buf, src_.data.constData() + pos_, size_t(n));
+            pos_ += n;
+            return n;
+        }
+        for (;;) {
+            const ssize_t n = ::read(fd_.get(), buf, size_t(max));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw platform::Error(zipio::systemReason());
+            return n;
+        }
+    }
+    // Fills `buf` with up to `max` bytes, fewer only at the end.
+    qint64 readFull(char *buf, qint64 max)
+    {
+        qint64 done = 0;
+        while (done < max) {
+            const qint64 n = read(buf + done, max - done);
+            if (n == 0)
+                break;
+            done += n;
+        }
+        return done;
+    }
+    void rewind()
+    {
+        pos_ = 0;
+        if (!src_.inMemory && ::lseek(fd_.get(), 0, SEEK_SET) != 0)
+            throw platform::Error(zipio::systemReason());
+    }
+
+private:
+    const Source &src_;
+    zipio::Fd fd_;
+    qint64 pos_ = 0;
+};
+
+// Deflates `n` bytes of `in` as a whole stream into `out`; false when `out`
+// (sized for a useful result) is too small.
+bool deflateWhole(z_stream &z, const char *in, qint64 n, QByteArray &out)
 {
-    zipio::Fd in = zipio::openFile(src.path, O_RDONLY);
-    if (!in.valid())
-        throw platform::Error(zipio::systemReason());
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in));
+    z.avail_in = uInt(n);
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    const int rc = ::deflate(&z, Z_FINISH);
+    if (rc == Z_STREAM_ERROR)
+        throw platform::Error(QStringLiteral("compression failed"));
+    if (rc != Z_STREAM_END)
+        return false;
+    out.resize(out.size() - qsizetype(z.avail_out));
+    return true;
+}
+
+// Writes `src` as a member at `offset` of `out`: a local header, then the data,
+// then the header again with the real CRC and sizes. Returns the end offset.
+qint64 writeMember(const Source &src, Scratch &scratch, int out, qint64 offset, CentralEntry &e)
+{
+    SourceReader reader(src);
 
     e = CentralEntry();
     e.name = src.name;
@@ -96,36 +204,47 @@ qint64 writeMember(const Source &src, int level, int out, qint64 offset, Central
     const bool ascii = std::all_of(src.name.begin(), src.name.end(),
                                    [](char c) { return uchar(c) < 0x80; });
     e.flags = ascii ? 0 : zipfmt::kFlagUtf8;
-    const bool deflate = level > 0 && src.st.st_size > 0;
-    e.method = deflate ? zipfmt::kMethodDeflated : zipfmt::kMethodStored;
-    e.versionNeeded = deflate ? 20 : 10;
     zipfmt::toDosTime(QDateTime::fromSecsSinceEpoch(src.st.st_mtim.tv_sec), e.modTime, e.modDate);
     e.externalAttributes = quint32(S_IFREG | (src.st.st_mode & 0777)) << 16;
     e.localOffset = quint64(offset);
-
     const qint64 headerSize = zipfmt::kLocalHeaderSize + e.name.size();
+    auto setMethod = [&e](bool deflated) {
+        e.method = deflated ? zipfmt::kMethodDeflated : zipfmt::kMethodStored;
+        e.versionNeeded = deflated ? 20 : 10;
+    };
+
+    bool deflate = scratch.level > 0 && src.st.st_size > 0;
+    if (deflate) {
+        // The first block decides; a member no longer than it is written in one go.
+        const qint64 n = reader.readFull(scratch.in.data(), kProbe);
+        QByteArray probe(n - n / 64, Qt::Uninitialized);
+        const bool shrinks = n > 0 && deflateWhole(scratch.deflater(), scratch.in.constData(), n, probe);
+        if (n < kProbe) {
+            const bool useDeflate = shrinks;
+            setMethod(useDeflate);
+            e.crc = quint32(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(scratch.in.constData()), uInt(n)));
+            e.uncompressedSize = quint64(n);
+            const QByteArray &body = useDeflate ? probe : QByteArray::fromRawData(scratch.in.constData(), n);
+            e.compressedSize = quint64(body.size());
+            QByteArray member = zipfmt::encodeLocalHeader(e);
+            member.append(body);
+            zipio::writeAt(out, offset, member);
+            return offset + member.size();
+        }
+        deflate = shrinks;
+        reader.rewind();
+    }
+    setMethod(deflate);
     zipio::writeAt(out, offset, zipfmt::encodeLocalHeader(e));
     qint64 pos = offset + headerSize;
 
-    z_stream z {};
-    if (deflate && deflateInit2(&z, std::min(level, 9), Z_DEFLATED, -MAX_WBITS, 9,
-                                Z_DEFAULT_STRATEGY) != Z_OK)
-        throw platform::Error(QStringLiteral("out of memory"));
-    struct ZEnd {
-        z_stream *z;
-        ~ZEnd() { if (z) deflateEnd(z); }
-    } zEnd{deflate ? &z : nullptr};
-
-    QByteArray inBuf(kChunk, Qt::Uninitialized);
-    QByteArray outBuf(kChunk, Qt::Uninitialized);
+    z_stream *z = deflate ? &scratch.deflater() : nullptr;
+    QByteArray &inBuf = scratch.in;
+    QByteArray &outBuf = scratch.out;
     uLong crc = crc32(0, nullptr, 0);
     quint64 total = 0;
     for (;;) {
-        const ssize_t n = ::read(in.get(), inBuf.data(), size_t(kChunk));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw platform::Error(zipio::systemReason());
+        const qint64 n = reader.read(inBuf.data(), kChunk);
         total += quint64(n);
         if (total > zipfmt::kMaxMemberSize)
             throw platform::Error(QStringLiteral("the file is too large"));
@@ -134,20 +253,20 @@ qint64 writeMember(const Source &src, int level, int out, qint64 offset, Central
             zipio::writeAt(out, pos, inBuf.constData(), n);
             pos += n;
         } else {
-            z.next_in = reinterpret_cast<Bytef *>(inBuf.data());
-            z.avail_in = uInt(n);
+            z->next_in = reinterpret_cast<Bytef *>(inBuf.data());
+            z->avail_in = uInt(n);
             const int flush = n == 0 ? Z_FINISH : Z_NO_FLUSH;
             int rc;
             do {
-                z.next_out = reinterpret_cast<Bytef *>(outBuf.data());
-                z.avail_out = uInt(kChunk);
-                rc = ::deflate(&z, flush);
+                z->next_out = reinterpret_cast<Bytef *>(outBuf.data());
+                z->avail_out = uInt(kChunk);
+                rc = ::deflate(z, flush);
                 if (rc == Z_STREAM_ERROR)
                     throw platform::Error(QStringLiteral("compression failed"));
-                const qint64 produced = kChunk - z.avail_out;
+                const qint64 produced = kChunk - z->avail_out;
                 zipio::writeAt(out, pos, outBuf.constData(), produced);
                 pos += produced;
-            } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+            } while (z->avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
         }
         if (n == 0)
             break;
@@ -251,11 +370,12 @@ void rewrite(const QString &archive, const Opened &a, const std::map<QByteArray,
     entries.reserve(a.cd.entries.size() + added.size());
     zipio::BlockReader in(a.fd.get());
     zipio::BlockWriter out(temp.fd(), 0);
+    Scratch scratch(level);
     auto compress = [&](const Source &s, CentralEntry &e) {
         if (announce)
             announce(QString::fromUtf8(s.name), s.st.st_size);
         out.flush();
-        out.moveTo(writeMember(s, level, temp.fd(), out.pos(), e));
+        out.moveTo(writeMember(s, scratch, temp.fd(), out.pos(), e));
     };
     for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
         if (drop.count(i))
@@ -287,11 +407,12 @@ void append(const QString &archive, const Opened &a, const QList<Source> &added,
     zipjournal::AppendGuard guard(archive, a.fd.get(), a.st.st_size, qint64(a.cd.offset), a.cd.tail);
     QList<CentralEntry> entries;
     qint64 offset = qint64(a.cd.offset);
+    Scratch scratch(level);
     for (const Source &s : added) {
         if (announce)
             announce(QString::fromUtf8(s.name), s.st.st_size);
         CentralEntry e;
-        offset = writeMember(s, level, a.fd.get(), offset, e);
+        offset = writeMember(s, scratch, a.fd.get(), offset, e);
         entries.append(std::move(e));
     }
     zipjournal::step("members");
@@ -311,15 +432,38 @@ void append(const QString &archive, const Opened &a, const QList<Source> &added,
 
 int addFiles(const QString &archive, const QStringList &files, int level, const Announce &announce)
 {
+    QList<MemberSource> members;
+    members.reserve(files.size());
+    for (const QString &file : files)
+        members.append(MemberSource::file(file));
+    return addMembers(archive, members, level, announce);
+}
+
+int addMembers(const QString &archive, const QList<MemberSource> &members, int level,
+               const Announce &announce)
+{
     // One member per bare name: a later file of the same name replaces an earlier one.
     QList<Source> sources;
     std::map<QByteArray, qsizetype> byName;
-    for (const QString &file : files) {
+    const struct timespec now = [] {
+        struct timespec t {};
+        ::clock_gettime(CLOCK_REALTIME, &t);
+        return t;
+    }();
+    for (const MemberSource &member : members) {
+        const QString &file = member.path;
         Source s;
         s.path = file;
         s.name = platform::bareFileName(file).toUtf8();
-        if (::stat(QFile::encodeName(file).constData(), &s.st) != 0)
+        if (member.inMemory) {
+            s.data = member.data;
+            s.inMemory = true;
+            s.st.st_mode = S_IFREG | mode_t(zipio::defaultFileMode());
+            s.st.st_size = off_t(s.data.size());
+            s.st.st_mtim = now;
+        } else if (::stat(QFile::encodeName(file).constData(), &s.st) != 0) {
             cannotAdd(file, archive, zipio::systemReason());
+        }
         if (!S_ISREG(s.st.st_mode))
             cannotAdd(file, archive, QStringLiteral("it is not a file"));
         if (quint64(s.st.st_size) > zipfmt::kMaxMemberSize)
@@ -339,7 +483,7 @@ int addFiles(const QString &archive, const QStringList &files, int level, const 
         Opened a;
         openArchive(archive, a);
         for (const Source &s : sources) {
-            if (a.exists && s.st.st_dev == a.st.st_dev && s.st.st_ino == a.st.st_ino)
+            if (a.exists && !s.inMemory && s.st.st_dev == a.st.st_dev && s.st.st_ino == a.st.st_ino)
                 cannotAdd(s.path, archive, QStringLiteral("it is the archive itself"));
         }
         std::map<QByteArray, Source> replace;

@@ -7,10 +7,14 @@
 // moment (see ZipJournal.h); flush them with zipjournal::syncArchives().
 //
 // Members are stored under the bare, sanitised file name, deflated at the given
-// level (stored at level 0 or when empty), with real sizes in every local header.
+// level (stored at level 0, when empty, or when deflating its first block saved
+// almost nothing, as with data that is already compressed), with real sizes in every
+// local header.
 // An archive left without members stays as an empty, valid archive.
 
 #include <QString>
+#include <QByteArray>
+#include <QList>
 #include <QStringList>
 #include <functional>
 
@@ -19,11 +23,28 @@ namespace zipwrite {
 // Called before each file is compressed: the member name and the file's size.
 using Announce = std::function<void(const QString &name, qint64 size)>;
 
+// One member to add: a file, or bytes held in memory under a name of their own.
+struct MemberSource {
+    QString path;      // the file; for bytes, only their member name
+    QByteArray data;   // the bytes, when `inMemory`
+    bool inMemory = false;
+
+    static MemberSource file(const QString &path) { return {path, {}, false}; }
+    static MemberSource bytes(const QString &name, QByteArray data)
+    {
+        return {name, std::move(data), true};
+    }
+};
+
 // Adds `files` to `archive`, creating it when absent. Returns the number of members
 // written. Throws platform::Error, leaving the archive as it was, when a file cannot
 // be read or the archive cannot be changed.
 int addFiles(const QString &archive, const QStringList &files, int level,
              const Announce &announce = {});
+// The same for members that may be held in memory: a small member written by a
+// program need not become a file first.
+int addMembers(const QString &archive, const QList<MemberSource> &members, int level,
+               const Announce &announce = {});
 
 // Deletes the members named by `specs` (see zipfmt::nameMatches). Returns the number
 // deleted; an archive with none of them is left untouched. Throws platform::Error

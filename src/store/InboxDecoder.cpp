@@ -2,6 +2,7 @@
 
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
+#include "common/ZipWriter.h"
 #include "platform/Command.h"
 #include "platform/Error.h"
 #include "platform/FileUtil.h"
@@ -18,7 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QDateTime>
-#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 
@@ -31,14 +32,20 @@ const QString kInbox = QStringLiteral("INBOX");
 constexpr int kMaxBatchMessages = 200;
 constexpr qint64 kMaxBatchBytes = 64 * 1024 * 1024;
 
-// The files of decoded messages waiting to be added to the three INBOX archives, in
-// message order. Each message has its own staging directory, so that two messages'
-// files of the same name can wait side by side.
+// In-memory pieces of one batch (small bodies, attachments and every header record)
+// are held up to this many bytes; beyond it pieces are written to files. Creating
+// and deleting thousands of small files costs more than decoding them.
+constexpr qint64 kMaxBatchMemory = 32 * 1024 * 1024;
+
+// The members of decoded messages waiting to be added to the three INBOX archives, in
+// message order. A piece written to a file lies in its message's own staging
+// directory, so that two messages' files of the same name can wait side by side.
 struct Batch {
-    QStringList headers, bodies, attachments;
-    QStringList rawFiles;     // raw messages whose files are staged
+    QList<zipwrite::MemberSource> headers, bodies, attachments;
+    QStringList rawFiles;     // raw messages whose members are staged
     QStringList historyLines;
     qint64 bytes = 0;
+    qint64 memoryBudget = kMaxBatchMemory;
 };
 
 QString stagingRoot(const QString &inboxDir)
@@ -46,78 +53,86 @@ QString stagingRoot(const QString &inboxDir)
     return platform::workDir(inboxDir) + QStringLiteral("decode/");
 }
 
-// One Add for all files: members are bare names, a later file of the same name
-// replaces an earlier one.
-bool addAll(TZipArchive &zip, const QString &archive, const QStringList &files)
+// One change per archive for all members: a later member of the same name replaces
+// an earlier one.
+bool addAll(TZipArchive &zip, const QString &archive, const QList<zipwrite::MemberSource> &members)
 {
-    if (files.isEmpty())
+    if (members.isEmpty())
         return true;
-    QHash<QString, int> last;
-    for (int i = 0; i < files.size(); ++i)
-        last.insert(QFileInfo(files[i]).fileName(), i);
-    QStringList unique;
-    for (int i = 0; i < files.size(); ++i) {
-        if (last.value(QFileInfo(files[i]).fileName()) == i)
-            unique << files[i];
-    }
+    QSet<QString> names;
+    for (const zipwrite::MemberSource &m : members)
+        names.insert(platform::bareFileName(m.path));
     zip.setZipFilename(archive);
-    zip.FSpecArgs = unique;
-    zip.Add();
-    return zip.SuccessCount() == unique.size();
+    zip.AddMembers(members);
+    return zip.SuccessCount() == names.size();
 }
 
 QByteArray today() { return TimeStampName().left(8).toUtf8(); }
 
-// A message's staging directory holds the decoder's files in "files/" and its header
-// record in "record/", so no name from the message can meet the record.
-QString makeStage(const QString &stage)
-{
-    QDir(stage).removeRecursively();
-    if (!QDir().mkpath(stage + QStringLiteral("files")) || !QDir().mkpath(stage + QStringLiteral("record")))
-        throw platform::Error(QStringLiteral("Cannot create file %1").arg(stage));
-    return stage;
-}
-
-// Decodes one raw message into `stage`: its body and attachments as the decoder
-// writes them, and its header record file.
+// Decodes one raw message: its body and attachments as the decoder hands them over
+// (in memory, or as files in `stage`), and its header record.
 void stageMessage(const QString &rawPath, const QString &stage, Batch &batch)
 {
-    makeStage(stage);
+    QDir(stage).removeRecursively();
     QFile raw(rawPath);
     if (!raw.open(QIODevice::ReadOnly))
         throw platform::Error(QStringLiteral("Cannot open file %1").arg(rawPath));
-    QStringList bodies, attachments;
-    const DecodedMessage msg = DecodeMessageStream(
-        raw, stage + QStringLiteral("files/"), UniqueIdOfRawFile(rawPath), [&](const QString &path, DecodedFileKind kind) {
-            (kind == DecodedFileKind::Body ? bodies : attachments) << path;
-            batch.bytes += QFileInfo(path).size();
-        });
-    const QString record = stage + QStringLiteral("record/") + msg.identifier;
-    WriteTemporaryFile(record, FormatHeaderRecord(msg.date, msg.ownMail, kStatusNew,
-                                                  msg.descriptor().toUtf8(), msg.rawHeader,
-                                                  msg.subject, msg.from));
+    QList<zipwrite::MemberSource> bodies, attachments;
+    qint64 bytes = 0, inMemory = 0;
+    try {
+        const DecodedMessage msg = DecodeMessagePieces(
+            raw, stage, UniqueIdOfRawFile(rawPath), batch.memoryBudget,
+            [&](DecodedPiece &piece) {
+                auto &list = piece.kind == DecodedFileKind::Body ? bodies : attachments;
+                if (piece.inMemory()) {
+                    bytes += piece.data.size();
+                    inMemory += piece.data.size();
+                    list << zipwrite::MemberSource::bytes(piece.name, std::move(piece.data));
+                } else {
+                    bytes += QFileInfo(piece.path).size();
+                    list << zipwrite::MemberSource::file(piece.path);
+                }
+            });
+        batch.headers << zipwrite::MemberSource::bytes(
+            msg.identifier, FormatHeaderRecord(msg.date, msg.ownMail, kStatusNew,
+                                               msg.descriptor().toUtf8(), msg.rawHeader,
+                                               msg.subject, msg.from));
+    } catch (...) {
+        batch.memoryBudget += inMemory;
+        throw;
+    }
     batch.bodies << bodies;
     batch.attachments << attachments;
-    batch.headers << record;
+    batch.bytes += bytes;
 }
 
 // Stages the raw text of a message the decoder could not take as the body of a mail
 // of its own, so that it is kept where the user finds it.
 void stageRawMessage(const QString &rawPath, const QString &stage, Batch &batch)
 {
-    makeStage(stage);
     QString id = UniqueIdOfRawFile(rawPath);
     id = platform::sanitizeFileName(id.isEmpty() ? TimeStampName() : id);
-    const QString body = stage + QStringLiteral("files/") + id;
-    if (!QFile::copy(rawPath, body))
-        throw platform::Error(QStringLiteral("Cannot create file %1").arg(body));
-    const QString record = stage + QStringLiteral("record/") + id;
-    WriteTemporaryFile(record, FormatHeaderRecord(today(), false, kStatusNew, "0     ", {},
-                                                  "Message " + id.toUtf8() + " as it arrived",
-                                                  {}));
-    batch.bodies << body;
-    batch.headers << record;
-    batch.bytes += QFileInfo(rawPath).size();
+    const qint64 size = QFileInfo(rawPath).size();
+    if (size <= kMaxPieceInMemory && size <= batch.memoryBudget) {
+        QFile raw(rawPath);
+        if (!raw.open(QIODevice::ReadOnly))
+            throw platform::Error(QStringLiteral("Cannot open file %1").arg(rawPath));
+        QByteArray text = raw.readAll();
+        if (raw.error() != QFileDevice::NoError)
+            throw platform::Error(QStringLiteral("Cannot read file %1").arg(rawPath));
+        batch.memoryBudget -= text.size();
+        batch.bodies << zipwrite::MemberSource::bytes(id, std::move(text));
+    } else {
+        QDir(stage).removeRecursively();
+        const QString body = stage + id;
+        if (!QDir().mkpath(stage) || !QFile::copy(rawPath, body))
+            throw platform::Error(QStringLiteral("Cannot create file %1").arg(body));
+        batch.bodies << zipwrite::MemberSource::file(body);
+    }
+    batch.headers << zipwrite::MemberSource::bytes(
+        id, FormatHeaderRecord(today(), false, kStatusNew, "0     ", {},
+                               "Message " + id.toUtf8() + " as it arrived", {}));
+    batch.bytes += size;
 }
 
 } // namespace
@@ -156,7 +171,7 @@ QString DecodeMessage(TZipArchive &zip, const QString &inboxDir, const QString &
     QString id;
     try {
         stageMessage(rawPath, stage, batch);
-        id = QFileInfo(batch.headers.first()).fileName();
+        id = batch.headers.first().path;
         if (!addAll(zip, BodyArchivePath(inbox, kInbox), batch.bodies)
             || !addAll(zip, AttachmentArchivePath(inbox, kInbox), batch.attachments)
             || !addAll(zip, HeaderArchivePath(inbox, kInbox), batch.headers))

@@ -7,9 +7,12 @@
 #include "store/MailIdentifier.h"
 #include "store/TextOps.h"
 
+#include <QDir>
 #include <QFile>
 #include <QIODevice>
 #include <QStringDecoder>
+
+#include <utility>
 
 namespace {
 
@@ -291,15 +294,28 @@ QString partName(const HeaderBlock &part)
 // ---------------------------------------------------------------------------
 // Output files
 
-class OutputFile {
+// One piece being written: kept in memory while the budget allows, else a file.
+// A negative budget writes every piece to a file from its start.
+class OutputPiece {
 public:
-    explicit OutputFile(const QString &path) : file_(path)
+    OutputPiece(const QString &dir, const QString &name, DecodedFileKind kind, qint64 &budget)
+        : dir_(dir), budget_(budget)
     {
-        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throw platform::Error(QStringLiteral("Unable to create file %1").arg(path));
+        piece_.name = name;
+        piece_.kind = kind;
+        if (budget_ < 0)
+            open();
     }
     void write(const QByteArray &bytes)
     {
+        if (!file_.isOpen()) {
+            if (piece_.data.size() + bytes.size() <= kMaxPieceInMemory && bytes.size() <= budget_) {
+                piece_.data += bytes;
+                budget_ -= bytes.size();
+                return;
+            }
+            spill();
+        }
         if (file_.write(bytes) != bytes.size())
             throw platform::Error(QStringLiteral("Unable to write file %1").arg(file_.fileName()));
     }
@@ -309,16 +325,49 @@ public:
         if (line.complete)
             write("\r\n");
     }
-    QString close()
+    DecodedPiece &close()
     {
-        file_.close();
-        if (file_.error() != QFileDevice::NoError)
-            throw platform::Error(QStringLiteral("Unable to write file %1").arg(file_.fileName()));
-        return file_.fileName();
+        if (file_.isOpen()) {
+            file_.close();
+            if (file_.error() != QFileDevice::NoError)
+                throw platform::Error(QStringLiteral("Unable to write file %1").arg(file_.fileName()));
+            piece_.path = file_.fileName();
+        }
+        return piece_;
+    }
+    // Forgets what was written.
+    void discard()
+    {
+        if (file_.isOpen()) {
+            file_.close();
+            file_.remove();
+        }
+        budget_ += piece_.data.size();
+        piece_.data.clear();
     }
 
 private:
+    void open()
+    {
+        file_.setFileName(dir_ + piece_.name);
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            if (!QDir().mkpath(dir_) || !file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                throw platform::Error(QStringLiteral("Unable to create file %1").arg(file_.fileName()));
+        }
+    }
+    void spill()
+    {
+        open();
+        const QByteArray kept = std::exchange(piece_.data, {});
+        budget_ += kept.size();
+        if (file_.write(kept) != kept.size())
+            throw platform::Error(QStringLiteral("Unable to write file %1").arg(file_.fileName()));
+    }
+
+    QString dir_;
+    qint64 &budget_;
     QFile file_;
+    DecodedPiece piece_;
 };
 
 // ---------------------------------------------------------------------------
@@ -326,9 +375,9 @@ private:
 
 class Decoder {
 public:
-    Decoder(QIODevice &raw, const QString &workDir, const QString &fallbackId,
-            const DecodedFileSink &sink)
-        : src_(raw), workDir_(workDir), fallbackId_(fallbackId), sink_(sink)
+    Decoder(QIODevice &raw, const QString &workDir, const QString &fallbackId, qint64 &budget,
+            const DecodedPieceSink &sink)
+        : src_(raw), workDir_(workDir), fallbackId_(fallbackId), budget_(budget), sink_(sink)
     {
     }
 
@@ -375,11 +424,11 @@ private:
 
     void storeSingleBody()
     {
-        OutputFile out(workDir_ + msg_.identifier);
+        OutputPiece out(workDir_, msg_.identifier, DecodedFileKind::Body, budget_);
         Line line;
         while (src_.next(line))
             out.writeLine(line);
-        sink_(out.close(), DecodedFileKind::Body);
+        sink_(out.close());
     }
 
     enum class BoundaryLine { No, Part, Close };
@@ -404,7 +453,7 @@ private:
         // The preamble is kept as the body until the first boundary line shows the
         // message really has parts; a multipart message without one is stored whole.
         {
-            OutputFile preamble(workDir_ + msg_.identifier);
+            OutputPiece preamble(workDir_, msg_.identifier, DecodedFileKind::Body, budget_);
             Line line;
             BoundaryLine found = BoundaryLine::No;
             while (src_.next(line)) {
@@ -412,12 +461,11 @@ private:
                     break;
                 preamble.writeLine(line);
             }
-            const QString path = preamble.close();
             if (found != BoundaryLine::Part) {
-                sink_(path, DecodedFileKind::Body);
+                sink_(preamble.close());
                 return;
             }
-            QFile::remove(path);
+            preamble.discard();
         }
 
         BoundaryLine end = BoundaryLine::Part;
@@ -437,7 +485,7 @@ private:
     BoundaryLine storeFirstText(const QByteArray &boundary)
     {
         firstTextPending_ = false;
-        OutputFile out(workDir_ + msg_.identifier);
+        OutputPiece out(workDir_, msg_.identifier, DecodedFileKind::Body, budget_);
         Line line;
         BoundaryLine end = BoundaryLine::No;
         while (src_.next(line)) {
@@ -448,7 +496,7 @@ private:
                 msg_.ownMail = true;
             out.writeLine(line);
         }
-        sink_(out.close(), DecodedFileKind::Body);
+        sink_(out.close());
         return end;
     }
 
@@ -459,7 +507,7 @@ private:
         msg_.attachmentList += name + ';';
         ++msg_.attachmentCount;
 
-        OutputFile out(workDir_ + name);
+        OutputPiece out(workDir_, name, DecodedFileKind::Attachment, budget_);
         const bool base64 = part.transferEncoding.toUpper().contains("BASE64");
         Base64Decoder decoder;
         QByteArray bytes;
@@ -480,7 +528,7 @@ private:
             decoder.finish(bytes);
             out.write(bytes);
         }
-        sink_(out.close(), DecodedFileKind::Attachment);
+        sink_(out.close());
         return end;
     }
 
@@ -494,7 +542,8 @@ private:
     LineSource src_;
     QString workDir_;
     QString fallbackId_;
-    const DecodedFileSink &sink_;
+    qint64 &budget_;
+    const DecodedPieceSink &sink_;
     DecodedMessage msg_;
     bool firstTextPending_ = true;
     int unnamed_ = 0;
@@ -544,6 +593,16 @@ QString DecodedMessage::descriptor() const
 DecodedMessage DecodeMessageStream(QIODevice &raw, const QString &workDir,
                                    const QString &fallbackId, const DecodedFileSink &sink)
 {
-    Decoder decoder(raw, workDir.endsWith('/') ? workDir : workDir + '/', fallbackId, sink);
+    qint64 filesOnly = -1;
+    return DecodeMessagePieces(raw, workDir, fallbackId, filesOnly,
+                               [&sink](DecodedPiece &piece) { sink(piece.path, piece.kind); });
+}
+
+DecodedMessage DecodeMessagePieces(QIODevice &raw, const QString &workDir,
+                                   const QString &fallbackId, qint64 &memoryBudget,
+                                   const DecodedPieceSink &sink)
+{
+    Decoder decoder(raw, workDir.endsWith('/') ? workDir : workDir + '/', fallbackId,
+                    memoryBudget, sink);
     return decoder.run();
 }

@@ -67,3 +67,27 @@ using DecodedFileSink = std::function<void(const QString &path, DecodedFileKind 
 // Raises platform::Error when a file cannot be written.
 DecodedMessage DecodeMessageStream(QIODevice &raw, const QString &workDir,
                                    const QString &fallbackId, const DecodedFileSink &sink);
+
+// A piece above this size is written to a file, as every piece is by
+// DecodeMessageStream: the pieces of a typical text mail (bodies of a few KB) stay
+// in memory, anything bigger takes the streaming path.
+inline constexpr qint64 kMaxPieceInMemory = 8 * 1024;
+
+// One finished piece of a decoded message (body or attachment): its bytes when they
+// were kept in memory, else the file in the working directory that holds them.
+struct DecodedPiece {
+    QString name;   // bare file name: the member name
+    DecodedFileKind kind = DecodedFileKind::Body;
+    QString path;   // empty when the bytes are in `data`
+    QByteArray data;
+    bool inMemory() const { return path.isEmpty(); }
+};
+using DecodedPieceSink = std::function<void(DecodedPiece &piece)>;
+
+// As DecodeMessageStream, but a piece stays in memory while it is at most
+// kMaxPieceInMemory bytes and `memoryBudget` (bytes; what is kept is taken from it)
+// allows, so that small mails cost no files. Larger pieces are written to `workDir`,
+// which is created when the first of them is.
+DecodedMessage DecodeMessagePieces(QIODevice &raw, const QString &workDir,
+                                   const QString &fallbackId, qint64 &memoryBudget,
+                                   const DecodedPieceSink &sink);
