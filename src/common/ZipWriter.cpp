@@ -450,6 +450,7 @@ int addMembers(const QString &archive, const QList<MemberSource> &members, int l
         ::clock_gettime(CLOCK_REALTIME, &t);
         return t;
     }();
+    const mode_t newFileMode = mode_t(zipio::defaultFileMode());
     for (const MemberSource &member : members) {
         const QString &file = member.path;
         Source s;
@@ -458,7 +459,7 @@ int addMembers(const QString &archive, const QList<MemberSource> &members, int l
         if (member.inMemory) {
             s.data = member.data;
             s.inMemory = true;
-            s.st.st_mode = S_IFREG | mode_t(zipio::defaultFileMode());
+            s.st.st_mode = S_IFREG | newFileMode;
             s.st.st_size = off_t(s.data.size());
             s.st.st_mtim = now;
         } else if (::stat(QFile::encodeName(file).constData(), &s.st) != 0) {

@@ -17,6 +17,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSet>
 
 #include <utility>
 
@@ -305,9 +306,7 @@ void TfrmGetMail::flushBuffer()
 bool TfrmGetMail::FetchMessage(int n, const QString &path, QString &why, bool &writeFailed)
 {
     writeFailed = false;
-    const QString dir = partialDir(state_.InboxDir);
-    const QString partial = dir + QFileInfo(path).fileName();
-    QDir().mkpath(dir);
+    const QString partial = partialDir_ + QFileInfo(path).fileName();
     rawFile_.setFileName(partial);
     if (!rawFile_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         why = QStringLiteral("Unable to create %1: %2").arg(path, rawFile_.errorString());
@@ -436,6 +435,9 @@ void TfrmGetMail::GetAllButtonClick()
     try {
         run.attachWriter();
         meMsgFile.clear();
+        QSet<QString> written;
+        partialDir_ = partialDir(state_.InboxDir);
+        QDir().mkpath(partialDir_);
         run.showProgress(count);
         TfrmPopup *progress = popup();
 
@@ -462,7 +464,7 @@ void TfrmGetMail::GetAllButtonClick()
             const QString path = state_.InboxDir + RawMessageFileName(uid);
             // A raw file of that name holds a message not yet stored (two unique-ids
             // that make the same file name): this one waits for the next run.
-            if (meMsgFile.contains(path) || QFileInfo::exists(path)) {
+            if (written.contains(path) || QFileInfo::exists(path)) {
                 trace(QStringLiteral("Mail %1 left on the server: %2 exists").arg(n).arg(path));
                 continue;
             }
@@ -473,6 +475,7 @@ void TfrmGetMail::GetAllButtonClick()
             bool writeFailed = false;
             if (FetchMessage(n, path, why, writeFailed)) {
                 meMsgFile.append(path);
+                written.insert(path);
                 if (!state_.KeepMailInServerOn() && ExecCommand("Delete", &TPop3Client::Delete)) {
                     run.deletionsPending = true;
                     step("dele");

@@ -108,6 +108,7 @@ private:
 
     bool busy_ = false;
     bool lineCut_ = false;
+    QString partialDir_;
     QFile rawFile_;
     QByteArray rawBuffer_;
     bool rawWriteFailed_ = false;
