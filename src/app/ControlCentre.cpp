@@ -245,6 +245,9 @@ void TfrmControlCentre::tbPostClick()
 
 void TfrmControlCentre::tbFetchClick()
 {
+    // A click that the running fetch lets through must not clear its list of new mail.
+    if (frmGetMail->Running())
+        return;
     state_.NewMailList.clear();
     placeBelow(frmGetMail, frameGeometry().left() + buttonLeft(tbFetch));
     frmGetMail->GetAllButtonClick();

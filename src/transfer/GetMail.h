@@ -34,6 +34,8 @@ public:
     // NewMailList. A call while a run is in progress (the run keeps the event loop
     // turning) does nothing.
     virtual void GetAllButtonClick();
+    // True while GetAllButtonClick runs.
+    bool Running() const { return busy_; }
 
     // Copy the post-office settings into the edit fields (the password
     // unscrambled); FormShow also clears InfoLabel.

@@ -536,10 +536,14 @@ TEST_F(FetchRun, ARunIsNotStartedTwice)
     int inner = 0;
     TfrmGetMail::setStepHookForTesting([&](const char *step) {
         // A Fetch click that the event loop delivers while a line is being handled.
-        if (QByteArray(step) == "retr-line" && inner++ == 0)
+        if (QByteArray(step) == "retr-line" && inner++ == 0) {
+            EXPECT_TRUE(get->Running());
             get->GetAllButtonClick();
+        }
     });
+    EXPECT_FALSE(get->Running());
     fetch(server);
+    EXPECT_FALSE(get->Running());
     EXPECT_EQ(server.verdict(), "");
     EXPECT_EQ(state.NewMailList.size(), 1);
     EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
