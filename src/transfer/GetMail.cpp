@@ -484,15 +484,12 @@ void TfrmGetMail::GetAllButtonClick()
                 ++notFetched;
                 if (firstReason.isEmpty())
                     firstReason = why;
-                if (writeFailed) {
-                    notFetched += count - n;
-                    break;
-                }
-                // A reply the server refused leaves the conversation in step; a
+                // A reply the server refused leaves the conversation in step, and so
+                // does a message received whole that could not be written; a
                 // retrieval that timed out part-way does not, so that connection is
                 // ended and the next command opens a new one.
                 const bool refused = !run.retrStarted && Pop3Client->LastResponse().startsWith('-');
-                if (!refused && Pop3Client->ProtocolState() != pop3Disconnected)
+                if (!writeFailed && !refused && Pop3Client->ProtocolState() != pop3Disconnected)
                     endSession();
             }
             progress->pbBar->setValue(n);
