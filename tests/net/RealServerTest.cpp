@@ -8,20 +8,14 @@
 
 #include "net/Pop3Client.h"
 #include "net/SmtpClient.h"
+#include "support/RealServers.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using nettest::HiddenWait;
 
@@ -29,87 +23,22 @@ namespace {
 
 QString env(const char *name) { return qEnvironmentVariable(name); }
 
-bool answers(const QString &host, const QString &port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port.toUInt()));
-    ::inet_pton(AF_INET, host.toLatin1().constData(), &address.sin_addr);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
 class RealServers : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (env("QUORVEL_TEST_POP3_PORT").isEmpty())
-            GTEST_SKIP() << "QUORVEL_TEST_POP3_PORT is not set: real servers run under scripts/test "
-                            "(scripts/mailservers/start)";
-        for (const char *kind : {"POP3", "SMTP"}) {
-            const QString host = env(QByteArray("QUORVEL_TEST_") + kind + "_HOST");
-            const QString port = env(QByteArray("QUORVEL_TEST_") + kind + "_PORT");
-            ASSERT_TRUE(answers(host, port)) << kind << " server at " << host.toStdString() << ":"
-                                             << port.toStdString() << " does not answer";
-        }
-        const QString lock = env("QUORVEL_TEST_SERVERS_DIR") + "/net-tests.lock";
-        lockFd_ = ::open(lock.toLocal8Bit().constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-        ASSERT_GE(lockFd_, 0) << "cannot open " << lock.toStdString();
-        ASSERT_EQ(::flock(lockFd_, LOCK_EX), 0);
-    }
-
-    void TearDown() override
-    {
-        if (lockFd_ >= 0)
-            ::close(lockFd_);
-    }
-
-    static QString maildir(const QString &user)
-    {
-        return env("QUORVEL_TEST_MAILDIR_BASE") + "/" + user + "/Maildir";
-    }
-
-    static void clearMailbox(const QString &user)
-    {
-        for (const char *sub : {"new", "cur"}) {
-            QDir dir(maildir(user) + "/" + sub);
-            for (const QString &name : dir.entryList(QDir::Files))
-                dir.remove(name);
-        }
-    }
-
-    static int messages(const QString &user)
-    {
-        int n = 0;
-        for (const char *sub : {"new", "cur"})
-            n += int(QDir(maildir(user) + "/" + sub).entryList(QDir::Files).size());
-        return n;
+        testsupport::RequireRealServers(lock_, "net-tests");
     }
 
     // Puts a message straight into the user's Maildir, as a delivery would.
     static void deliver(const QString &user, const QByteArray &message)
     {
-        static int counter = 0;
-        const QString name = QStringLiteral("%1.quorvel%2_%3.test").arg(QDateTime::currentSecsSinceEpoch())
-                                 .arg(::getpid()).arg(++counter);
-        const QString tmp = maildir(user) + "/tmp/" + name;
-        QFile file(tmp);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(message);
-        file.close();
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-        ASSERT_TRUE(QFile::rename(tmp, maildir(user) + "/new/" + name));
+        ASSERT_TRUE(testsupport::deliverToMaildir(user, message));
     }
 
     static bool waitForMessages(const QString &user, int count)
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (messages(user) < count && clock.elapsed() < 15000)
-            QTest::qWait(50);
-        return messages(user) >= count;
+        return testsupport::waitForMessages(user, count).size() >= count;
     }
 
     void setUpPop3(TPop3Client &client, const QString &user, const QString &password)
@@ -124,7 +53,7 @@ protected:
     HiddenWait hidden_{1000};
 
 private:
-    int lockFd_ = -1;
+    testsupport::ServerLock lock_;
 };
 
 // The decoded content of the base64 part whose filename parameter is `name`.
@@ -152,7 +81,7 @@ QByteArray attachment(const QList<QByteArray> &lines, const QByteArray &boundary
 TEST_F(RealServers, AMessageWithTwoAttachmentsIsPostedAndFetchedBack)
 {
     const QString alice = env("QUORVEL_TEST_USER");
-    clearMailbox(alice);
+    testsupport::clearMailbox(alice);
 
     QTemporaryDir dir;
     QByteArray binary(300001, '\0');
@@ -222,7 +151,7 @@ TEST_F(RealServers, AMessageWithTwoAttachmentsIsPostedAndFetchedBack)
 TEST_F(RealServers, ApopUniqueIdsAndDeletion)
 {
     const QString alice = env("QUORVEL_TEST_USER");
-    clearMailbox(alice);
+    testsupport::clearMailbox(alice);
     for (int i = 1; i <= 3; ++i)
         deliver(alice, "From: x@example.test\r\nSubject: number " + QByteArray::number(i) +
                            "\r\nMessage-ID: <" + QByteArray::number(i) + "@quorvel.test>\r\n\r\nbody " +

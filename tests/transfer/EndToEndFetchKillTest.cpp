@@ -20,23 +20,17 @@
 #include "store/QueueFile.h"
 #include "store/SharedState.h"
 #include "store/StorePaths.h"
+#include "support/RealServers.h"
 #include "support/TempHome.h"
 #include "transfer/GetMail.h"
 #include "transfer/SendMail.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <csignal>
@@ -52,41 +46,11 @@ QString env(const char *name) { return qEnvironmentVariable(name); }
 const QString kPosting = "erin";
 const QString kKilling = "frank";
 
-QString address(const QString &user) { return user + "@" + env("QUORVEL_TEST_DOMAIN"); }
-QString maildir(const QString &user) { return env("QUORVEL_TEST_MAILDIR_BASE") + "/" + user + "/Maildir"; }
+using testsupport::mailAddress;
+using testsupport::messageFiles;
+using testsupport::waitForMessages;
 
-QStringList messageFiles(const QString &user)
-{
-    QStringList files;
-    for (const char *sub : {"new", "cur"}) {
-        const QDir dir(maildir(user) + "/" + sub);
-        for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
-            files << dir.filePath(name);
-    }
-    return files;
-}
-
-// Polls until the mailbox holds `count` messages (at most 15 s).
-QStringList waitForMessages(const QString &user, int count)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (messageFiles(user).size() != count && clock.elapsed() < 15000)
-        QTest::qWait(50);
-    return messageFiles(user);
-}
-
-bool answers(const QString &host, const QString &port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port.toUInt()));
-    ::inet_pton(AF_INET, host.toLatin1().constData(), &address.sin_addr);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
+QString address(const QString &user) { return mailAddress(user); }
 
 // An installation as setup leaves it, with the post office of `user`.
 void install(ControlCentreState &state, const QString &appPath, const QString &user)
@@ -140,31 +104,16 @@ class RealServers : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (env("QUORVEL_TEST_POP3_PORT").isEmpty())
-            GTEST_SKIP() << "QUORVEL_TEST_POP3_PORT is not set: real servers run under scripts/test "
-                            "(scripts/mailservers/start)";
-        for (const char *kind : {"POP3", "SMTP"}) {
-            const QString host = env(QByteArray("QUORVEL_TEST_") + kind + "_HOST");
-            const QString port = env(QByteArray("QUORVEL_TEST_") + kind + "_PORT");
-            ASSERT_TRUE(answers(host, port)) << kind << " server at " << host.toStdString() << ":"
-                                             << port.toStdString() << " does not answer";
-        }
-        // ctest runs each test in a process of its own: one at a time on these mailboxes.
-        const QString lock = env("QUORVEL_TEST_SERVERS_DIR") + "/fetch-tests.lock";
-        lockFd_ = ::open(lock.toLocal8Bit().constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-        ASSERT_GE(lockFd_, 0) << "cannot open " << lock.toStdString();
-        ASSERT_EQ(::flock(lockFd_, LOCK_EX), 0);
+        testsupport::RequireRealServers(lock_, "fetch-tests");
     }
     void TearDown() override
     {
         platform::setClockForTesting({});
-        if (lockFd_ >= 0)
-            ::close(lockFd_);
     }
 
     testsupport::TempHome home;
     platform::ScriptedPrompts prompts;
-    int lockFd_ = -1;
+    testsupport::ServerLock lock_;
 };
 
 TEST_F(RealServers, AQuorvelMailIsPostedAndFetchedIntoInbox)
@@ -311,15 +260,7 @@ protected:
     }
 
     // Puts message `i` into the Maildir as a delivery does.
-    void deliver(int i)
-    {
-        const QString name = QStringLiteral("%1.kill%2_%3.test").arg(QDateTime::currentSecsSinceEpoch())
-                                 .arg(::getpid()).arg(i);
-        const QString tmp = maildir(kKilling) + "/tmp/" + name;
-        ASSERT_TRUE(writeFile(tmp, killMessage(i)));
-        QFile(tmp).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-        ASSERT_TRUE(QFile::rename(tmp, maildir(kKilling) + "/new/" + name));
-    }
+    void deliver(int i) { ASSERT_TRUE(testsupport::deliverToMaildir(kKilling, killMessage(i))); }
 
     // Runs the child against a fresh installation and waits until it is killed.
     void runKilled(const QString &app, const QByteArray &step, int count)

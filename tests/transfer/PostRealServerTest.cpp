@@ -9,36 +9,21 @@
 #include "store/QueueFile.h"
 #include "store/SharedState.h"
 #include "store/StorePaths.h"
+#include "support/RealServers.h"
 #include "support/TempHome.h"
 #include "transfer/SendMail.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <unistd.h>
+
+using testsupport::clearMailbox;
+using testsupport::waitForMessages;
 
 namespace {
 
 QString env(const char *name) { return qEnvironmentVariable(name); }
-
-bool answers(const QString &host, const QString &port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port.toUInt()));
-    ::inet_pton(AF_INET, host.toLatin1().constData(), &address.sin_addr);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // The sender and the recipient: spare mailboxes no other test program uses.
 const QString kSender = "carol";
@@ -48,17 +33,9 @@ class PostToPostfix : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (env("QUORVEL_TEST_POP3_PORT").isEmpty())
-            GTEST_SKIP() << "QUORVEL_TEST_POP3_PORT is not set: real servers run under scripts/test "
-                            "(scripts/mailservers/start)";
-        ASSERT_TRUE(answers(env("QUORVEL_TEST_SMTP_HOST"), env("QUORVEL_TEST_SMTP_PORT")))
-            << "the SMTP server at " << env("QUORVEL_TEST_SMTP_HOST").toStdString() << ":"
-            << env("QUORVEL_TEST_SMTP_PORT").toStdString() << " does not answer";
-        // ctest runs each test in a process of its own: one at a time on these mailboxes.
-        const QString lock = env("QUORVEL_TEST_SERVERS_DIR") + "/post-tests.lock";
-        lockFd_ = ::open(lock.toLocal8Bit().constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-        ASSERT_GE(lockFd_, 0) << "cannot open " << lock.toStdString();
-        ASSERT_EQ(::flock(lockFd_, LOCK_EX), 0);
+        testsupport::RequireRealServers(lock_, "post-tests");
+        if (IsSkipped() || HasFatalFailure())
+            return;
         clearMailbox(kRecipient);
 
         state.SetAppPath(home.path() + "/quorvel");
@@ -70,40 +47,7 @@ protected:
         state.SMTPport = env("QUORVEL_TEST_SMTP_PORT");
     }
 
-    void TearDown() override
-    {
-        if (lockFd_ >= 0)
-            ::close(lockFd_);
-    }
-
-    static QString address(const QString &user) { return user + "@" + env("QUORVEL_TEST_DOMAIN"); }
-    static QString maildir(const QString &user) { return env("QUORVEL_TEST_MAILDIR_BASE") + "/" + user + "/Maildir"; }
-
-    static QStringList messageFiles(const QString &user)
-    {
-        QStringList files;
-        for (const char *sub : {"new", "cur"}) {
-            const QDir dir(maildir(user) + "/" + sub);
-            for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
-                files << dir.filePath(name);
-        }
-        return files;
-    }
-
-    static void clearMailbox(const QString &user)
-    {
-        for (const QString &file : messageFiles(user))
-            QFile::remove(file);
-    }
-
-    static QStringList waitForMessages(const QString &user, int count)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (messageFiles(user).size() < count && clock.elapsed() < 15000)
-            QTest::qWait(50);
-        return messageFiles(user);
-    }
+    static QString address(const QString &user) { return testsupport::mailAddress(user); }
 
     // Queues a mail as the editor does: the outgoing header, the body packed into
     // the package N.m, the queue line.
@@ -124,7 +68,7 @@ protected:
     platform::ScriptedPrompts prompts;
     ControlCentreState state;
     TfrmSendMail send{state};
-    int lockFd_ = -1;
+    testsupport::ServerLock lock_;
 };
 
 struct Part {
