@@ -9,10 +9,10 @@
 
 namespace {
 
-void oneSpec(TZipArchive &zip, const QString &spec)
+void oneEntry(TZipArchive &zip, const QString &name)
 {
     zip.FSpecArgs.clear();
-    zip.FSpecArgs.append(spec);
+    zip.FSpecArgs.append(name);
 }
 
 bool archiveExists(const QString &archive)
@@ -24,7 +24,7 @@ bool archiveExists(const QString &archive)
 
 void ZipFile(TZipArchive &zip, const QString &archive, const QString &file)
 {
-    oneSpec(zip, file);
+    oneEntry(zip, file);
     zip.setZipFilename(archive);
     zip.Add();
 }
@@ -32,7 +32,7 @@ void ZipFile(TZipArchive &zip, const QString &archive, const QString &file)
 void ExtractFile(TZipArchive &zip, const QString &archive, const QString &member,
                  const QString &targetDir)
 {
-    oneSpec(zip, member);
+    oneEntry(zip, member);
     zip.setZipFilename(archive);
     zip.setExtrBaseDir(targetDir);
     zip.Extract();
@@ -65,7 +65,7 @@ bool DeleteFromArchive(TZipArchive &zip, const QString &archive, const QString &
         platform::prompts().information("File " + archive + " is missing");
         return false;
     }
-    oneSpec(zip, member);
+    oneEntry(zip, member);
     zip.setZipFilename(archive);
     zip.Delete();
     return true;

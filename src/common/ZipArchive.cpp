@@ -13,13 +13,13 @@
 namespace {
 
 // Marks a running operation: clears its busy flag and, since the operation ran,
-// empties the file specifications, however it ends.
+// empties the entries of FSpecArgs, however it ends.
 class Running {
 public:
-    Running(bool &busy, QStringList &specs) : busy_(busy), specs_(specs) { busy_ = true; }
+    Running(bool &busy, QStringList &names) : busy_(busy), names_(names) { busy_ = true; }
     ~Running()
     {
-        specs_.clear();
+        names_.clear();
         busy_ = false;
     }
     Running(const Running &) = delete;
@@ -27,7 +27,7 @@ public:
 
 private:
     bool &busy_;
-    QStringList &specs_;
+    QStringList &names_;
 };
 
 } // namespace
@@ -78,8 +78,8 @@ void TZipArchive::ReadMemberList()
 void TZipArchive::Add()
 {
     QList<zipwrite::MemberSource> members;
-    for (const QString &spec : FSpecArgs)
-        members.append(zipwrite::MemberSource::file(spec));
+    for (const QString &name : FSpecArgs)
+        members.append(zipwrite::MemberSource::file(name));
     addMembers(members, FSpecArgs);
 }
 
@@ -89,7 +89,7 @@ void TZipArchive::AddMembers(const QList<zipwrite::MemberSource> &members)
     addMembers(members, none);
 }
 
-void TZipArchive::addMembers(QList<zipwrite::MemberSource> members, QStringList &specs)
+void TZipArchive::addMembers(QList<zipwrite::MemberSource> members, QStringList &names)
 {
     successCount_ = 0;
     if (members.isEmpty()) {
@@ -107,7 +107,7 @@ void TZipArchive::addMembers(QList<zipwrite::MemberSource> members, QStringList 
             if (!m.inMemory)
                 m.path = platform::resolveCase(m.path);
         }
-        Running running(addBusy_, specs);
+        Running running(addBusy_, names);
         successCount_ = zipwrite::addMembers(archivePath(), members, addCompLevel_,
                                              [this](const QString &n, qint64 s) { progress(n, s); });
     }
@@ -130,9 +130,9 @@ void TZipArchive::Delete()
     if (addBusy_)
         return;
     {
-        const QStringList specs = FSpecArgs;
+        const QStringList names = FSpecArgs;
         Running running(addBusy_, FSpecArgs);
-        successCount_ = zipwrite::deleteMembers(path, specs);
+        successCount_ = zipwrite::deleteMembers(path, names);
     }
     if (successCount_ > 0)
         ReadMemberList();
@@ -159,8 +159,8 @@ void TZipArchive::Extract()
         platform::prompts().plain("Error - extract directory " + extrBaseDir_ + " does not exist");
         return;
     }
-    const QStringList specs = FSpecArgs;
+    const QStringList names = FSpecArgs;
     Running running(extractBusy_, FSpecArgs);
-    successCount_ = zipread::extractMembers(path, specs, dir,
+    successCount_ = zipread::extractMembers(path, names, dir,
                                             [this](const QString &n, qint64 s) { progress(n, s); });
 }

@@ -67,8 +67,8 @@ public:
 
 private:
     QString archivePath() const;
-    // Add and AddMembers; `specs` is emptied once the change ran.
-    void addMembers(QList<zipwrite::MemberSource> members, QStringList &specs);
+    // Add and AddMembers; `names` is emptied once the change ran.
+    void addMembers(QList<zipwrite::MemberSource> members, QStringList &names);
     void progress(const QString &name, qint64 size);
 
     QString zipFilename_;

@@ -344,9 +344,9 @@ QString decodeName(const QByteArray &raw, quint16 flags)
     return QString::fromLatin1(raw);
 }
 
-bool nameMatches(const QString &memberName, const QString &spec)
+bool nameMatches(const QString &memberName, const QString &name)
 {
-    return memberName == spec || platform::bareFileName(memberName) == spec;
+    return memberName == name || platform::bareFileName(memberName) == name;
 }
 
 } // namespace zipfmt

@@ -92,9 +92,9 @@ void toDosTime(const QDateTime &t, quint16 &time, quint16 &date);
 // A member name as text: UTF-8 when flagged or valid, else Latin-1.
 QString decodeName(const QByteArray &raw, quint16 flags);
 
-// Whether the member `memberName` is the one a file specification names: the same
-// name, or a member whose bare, sanitised name is the specification.
-bool nameMatches(const QString &memberName, const QString &spec);
+// Whether the member `memberName` is the one an entry of FSpecArgs names: the same
+// name, or a member whose bare, sanitised name is that entry.
+bool nameMatches(const QString &memberName, const QString &name);
 
 // Little-endian field access.
 quint16 get16(const char *p);

@@ -90,7 +90,7 @@ bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString 
 
 } // namespace
 
-int extractMembers(const QString &archive, const QStringList &specs, const QString &dir,
+int extractMembers(const QString &archive, const QStringList &names, const QString &dir,
                    const Announce &announce)
 {
     zipjournal::recoverArchive(archive);
@@ -110,8 +110,8 @@ int extractMembers(const QString &archive, const QStringList &specs, const QStri
         const QString name = zipfmt::decodeName(QByteArray(raw), 0);
         if (name.endsWith('/'))
             continue;   // a directory entry
-        if (!specs.isEmpty()
-            && std::none_of(specs.begin(), specs.end(),
+        if (!names.isEmpty()
+            && std::none_of(names.begin(), names.end(),
                             [&](const QString &s) { return zipfmt::nameMatches(name, s); }))
             continue;
         const QString bare = platform::bareFileName(name);

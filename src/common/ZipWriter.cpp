@@ -516,7 +516,7 @@ int addMembers(const QString &archive, const QList<MemberSource> &members, int l
     return int(sources.size());
 }
 
-int deleteMembers(const QString &archive, const QStringList &specs)
+int deleteMembers(const QString &archive, const QStringList &names)
 {
     try {
         Opened a;
@@ -526,8 +526,8 @@ int deleteMembers(const QString &archive, const QStringList &specs)
         std::set<qsizetype> drop;
         for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
             const QString name = zipfmt::decodeName(a.cd.entries[i].name, a.cd.entries[i].flags);
-            for (const QString &spec : specs) {
-                if (zipfmt::nameMatches(name, spec)) {
+            for (const QString &wanted : names) {
+                if (zipfmt::nameMatches(name, wanted)) {
                     drop.insert(i);
                     break;
                 }

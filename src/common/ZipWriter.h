@@ -46,9 +46,9 @@ int addFiles(const QString &archive, const QStringList &files, int level,
 int addMembers(const QString &archive, const QList<MemberSource> &members, int level,
                const Announce &announce = {});
 
-// Deletes the members named by `specs` (see zipfmt::nameMatches). Returns the number
+// Deletes the members named by `names` (see zipfmt::nameMatches). Returns the number
 // deleted; an archive with none of them is left untouched. Throws platform::Error
 // when the archive cannot be read or changed.
-int deleteMembers(const QString &archive, const QStringList &specs);
+int deleteMembers(const QString &archive, const QStringList &names);
 
 } // namespace zipwrite
