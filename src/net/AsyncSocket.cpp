@@ -378,13 +378,9 @@ void TCustomAsyncSocket::SetSendFlags(int flags)
         ReportError(QStringLiteral("Invalid SendFlags"));
 }
 
-net::WaitControl *TCustomAsyncSocket::WaitCtrl() const { return FWaitObject ? FWaitCtrl : nullptr; }
+net::WaitControl *TCustomAsyncSocket::WaitCtrl() const { return FWaitCtrl.get(); }
 
-void TCustomAsyncSocket::SetWaitCtrl(net::WaitControl *wait)
-{
-    FWaitCtrl = wait;
-    FWaitObject = wait ? wait->waitObject() : nullptr;
-}
+void TCustomAsyncSocket::SetWaitCtrl(net::WaitControl *wait) { FWaitCtrl.set(wait); }
 
 void TCustomAsyncSocket::stopWaitCtrl()
 {
@@ -855,7 +851,7 @@ void TCustomAsyncSocket::ReadLine(int timeoutSeconds, QByteArray &line)
     }
     ReadLineChars();
     if (FLineInProgress) {
-        QPointer<QObject> guard(FWaitObject);
+        QPointer<QObject> guard(FWaitCtrl.object());
         wait->setCaption(QString::number(timeoutSeconds));
         wait->showWait(true);
         wait->RunWait();
@@ -945,7 +941,7 @@ bool TCustomAsyncSocket::Wait(int timeoutSeconds, TSocketState state)
         ReportSocketError(QStringLiteral("TAsyncSocket.Wait"));
         return false;
     }
-    QPointer<QObject> guard(FWaitObject);
+    QPointer<QObject> guard(FWaitCtrl.object());
     wait->setCaption(QString::number(timeoutSeconds));
     wait->showWait(true);
     wait->RunWait();

@@ -216,8 +216,7 @@ private:
     int FFlushTimeout = 60;
     std::deque<TBuffer> FSendQueue;
     int FSendFlags = 0;
-    QPointer<QObject> FWaitObject;
-    net::WaitControl *FWaitCtrl = nullptr;
+    net::WaitRef FWaitCtrl;
     TSocketState FAwaitedState = wsInvalidState;
     int FLastError = 0;
     bool FPaused = false;

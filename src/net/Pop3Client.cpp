@@ -38,12 +38,11 @@ TPop3Client::~TPop3Client()
         wait->bindTimeout(nullptr);
 }
 
-net::WaitControl *TPop3Client::Wait() const { return FWaitObject ? FWait : nullptr; }
+net::WaitControl *TPop3Client::Wait() const { return FWait.get(); }
 
 void TPop3Client::SetWait(net::WaitControl *wait)
 {
-    FWait = wait;
-    FWaitObject = wait ? wait->waitObject() : nullptr;
+    FWait.set(wait);
     FSocket->SetWaitCtrl(wait);
 }
 

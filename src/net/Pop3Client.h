@@ -95,8 +95,7 @@ private:
     QByteArray FLastResponse;
     QString FErrorMessage;
     QByteArray FTimestamp;
-    QPointer<QObject> FWaitObject;
-    net::WaitControl *FWait = nullptr;
+    net::WaitRef FWait;
     bool FTimedOut = false;
     bool FContinuation = false;
     int FMsgCount = 0;

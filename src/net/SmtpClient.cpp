@@ -64,12 +64,11 @@ TCustomSmtpClient::~TCustomSmtpClient()
         wait->bindTimeout(nullptr);
 }
 
-net::WaitControl *TCustomSmtpClient::Wait() const { return FWaitObject ? FWait : nullptr; }
+net::WaitControl *TCustomSmtpClient::Wait() const { return FWait.get(); }
 
 void TCustomSmtpClient::SetWait(net::WaitControl *wait)
 {
-    FWait = wait;
-    FWaitObject = wait ? wait->waitObject() : nullptr;
+    FWait.set(wait);
     FSocket->SetWaitCtrl(wait);
 }
 

@@ -86,8 +86,7 @@ private:
     int FPhase = 0;
     QString FLastResponse;
     QString FErrorMessage;
-    QPointer<QObject> FWaitObject;
-    net::WaitControl *FWait = nullptr;
+    net::WaitRef FWait;
     bool FTimedOut = false;
 };
 

@@ -3,10 +3,10 @@
 // countdown TWait implements it; the wire code sees only this interface, so it
 // stays free of widgets.
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
-
-class QObject;
 
 namespace net {
 
@@ -33,6 +33,23 @@ public:
 
     // Replaces the control's OnTimeout handler (the clients bind their own).
     virtual void bindTimeout(std::function<void()> handler) = 0;
+};
+
+// A holder's reference to a wait control, which may be destroyed first: it reads as
+// null once the control is gone.
+class WaitRef {
+public:
+    WaitControl *get() const { return object_ ? wait_ : nullptr; }
+    QObject *object() const { return object_; }
+    void set(WaitControl *wait)
+    {
+        wait_ = wait;
+        object_ = wait ? wait->waitObject() : nullptr;
+    }
+
+private:
+    QPointer<QObject> object_;
+    WaitControl *wait_ = nullptr;
 };
 
 } // namespace net
