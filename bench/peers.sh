@@ -137,8 +137,8 @@ EOF
 }
 bench_peer_msmtp_S_check() { expect_delivered 200; }
 
-fetch_row "Python poplib, one file per message" bench_peer_pop3_A bench_peer_pop3_B
 fetch_row "fetchmail, bsmtp to a file" bench_peer_fetchmail_A bench_peer_fetchmail_B
+fetch_row "Python poplib, one file per message" bench_peer_pop3_A bench_peer_pop3_B
 send_row "Python smtplib, one connection per message" bench_peer_smtplib_S
 send_row "msmtp, one run per message" bench_peer_msmtp_S slow
 

@@ -15,6 +15,7 @@
 #include "store/StorePaths.h"
 #include "store/TextOps.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -42,8 +43,6 @@ constexpr qint64 kMaxBatchMemory = 32 * 1024 * 1024;
 // directory, so that two messages' files of the same name can wait side by side.
 struct Batch {
     QList<zipwrite::MemberSource> headers, bodies, attachments;
-    QStringList rawFiles;     // raw messages whose members are staged
-    QStringList historyLines;
     qint64 bytes = 0;
     qint64 memoryBudget = kMaxBatchMemory;
 };
@@ -71,10 +70,15 @@ QByteArray today() { return TimeStampName().left(8).toUtf8(); }
 
 // Decodes one raw message: its body and attachments as the decoder hands them over
 // (in memory, or as files in `stage`), and its header record.
-void stageMessage(const QString &rawPath, const QString &stage, Batch &batch)
+void stageMessage(const RawMessage &message, const QString &stage, Batch &batch)
 {
     QDir(stage).removeRecursively();
-    QFile raw(rawPath);
+    const QString &rawPath = message.path;
+    QFile file(rawPath);
+    QBuffer buffer;
+    QIODevice &raw = message.held ? static_cast<QIODevice &>(buffer) : file;
+    if (message.held)
+        buffer.setData(message.text);
     if (!raw.open(QIODevice::ReadOnly))
         throw platform::Error(QStringLiteral("Cannot open file %1").arg(rawPath));
     QList<zipwrite::MemberSource> bodies, attachments;
@@ -108,12 +112,16 @@ void stageMessage(const QString &rawPath, const QString &stage, Batch &batch)
 
 // Stages the raw text of a message the decoder could not take as the body of a mail
 // of its own, so that it is kept where the user finds it.
-void stageRawMessage(const QString &rawPath, const QString &stage, Batch &batch)
+void stageRawMessage(const RawMessage &message, const QString &stage, Batch &batch)
 {
+    const QString &rawPath = message.path;
     QString id = UniqueIdOfRawFile(rawPath);
     id = platform::sanitizeFileName(id.isEmpty() ? TimeStampName() : id);
-    const qint64 size = QFileInfo(rawPath).size();
-    if (size <= kMaxPieceInMemory && size <= batch.memoryBudget) {
+    const qint64 size = message.held ? message.text.size() : QFileInfo(rawPath).size();
+    if (message.held) {
+        // Held text is in memory already: sharing it costs nothing.
+        batch.bodies << zipwrite::MemberSource::bytes(id, message.text);
+    } else if (size <= kMaxPieceInMemory && size <= batch.memoryBudget) {
         QFile raw(rawPath);
         if (!raw.open(QIODevice::ReadOnly))
             throw platform::Error(QStringLiteral("Cannot open file %1").arg(rawPath));
@@ -170,7 +178,7 @@ QString DecodeMessage(TZipArchive &zip, const QString &inboxDir, const QString &
     Batch batch;
     QString id;
     try {
-        stageMessage(rawPath, stage, batch);
+        stageMessage(RawMessage::file(rawPath), stage, batch);
         id = batch.headers.first().path;
         if (!addAll(zip, BodyArchivePath(inbox, kInbox), batch.bodies)
             || !addAll(zip, AttachmentArchivePath(inbox, kInbox), batch.attachments)
@@ -186,6 +194,15 @@ QString DecodeMessage(TZipArchive &zip, const QString &inboxDir, const QString &
 
 int DecodeAllMessages(const InboxDecodeTarget &target, const QStringList &rawFiles)
 {
+    QList<RawMessage> messages;
+    messages.reserve(rawFiles.size());
+    for (const QString &path : rawFiles)
+        messages << RawMessage::file(path);
+    return DecodeAllMessages(target, std::move(messages));
+}
+
+int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> messages)
+{
     const QString inbox = platform::joinPath(target.inboxDir, QString());
     const QString root = stagingRoot(inbox);
     // Staging left by a run that was killed: its raw files are still there and are
@@ -193,29 +210,30 @@ int DecodeAllMessages(const InboxDecodeTarget &target, const QStringList &rawFil
     QDir(root).removeRecursively();
 
     int stored = 0;
-    int next = 0;
-    while (next < rawFiles.size()) {
+    qsizetype next = 0;
+    while (next < messages.size()) {
         Batch batch;
-        int staged = 0;
-        while (next < rawFiles.size() && staged < kMaxBatchMessages
+        QList<RawMessage> staged;
+        while (next < messages.size() && staged.size() < kMaxBatchMessages
                && batch.bytes < kMaxBatchBytes) {
-            const QString rawPath = rawFiles[next++];
-            const QString stage = root + QString::number(staged++) + '/';
+            RawMessage message = std::move(messages[next++]);
+            const QString stage = root + QString::number(staged.size()) + '/';
             try {
-                stageMessage(rawPath, stage, batch);
+                stageMessage(message, stage, batch);
             } catch (...) {
                 // One bad message never blocks the others: it is reported once and
                 // kept, as the body of a mail of its own or, failing that, as the raw
-                // file that the next run tries again.
+                // file that the next run tries again (a held message stays on the
+                // server and is fetched again).
                 const QString why = platform::currentExceptionText();
                 bool kept = true;
                 try {
-                    stageRawMessage(rawPath, stage, batch);
+                    stageRawMessage(message, stage, batch);
                 } catch (...) {
                     QDir(stage).removeRecursively();
                     kept = false;
                 }
-                const QString name = QFileInfo(rawPath).fileName();
+                const QString name = QFileInfo(message.path).fileName();
                 platform::prompts().warning(
                     kept ? QStringLiteral("The message %1 could not be decoded (%2).\rIt is "
                                           "kept in INBOX as it arrived.").arg(name, why)
@@ -224,10 +242,11 @@ int DecodeAllMessages(const InboxDecodeTarget &target, const QStringList &rawFil
                 if (!kept)
                     continue;
             }
-            batch.rawFiles << rawPath;
-            batch.historyLines << HistoryLineForRawFile(rawPath);
+            // What was decoded is in the batch now; the held text is not needed again.
+            message.text = QByteArray();
+            staged << std::move(message);
         }
-        if (batch.rawFiles.isEmpty())
+        if (staged.isEmpty())
             continue;
 
         // Bodies and attachments first: a header record is only ever listed once the
@@ -240,24 +259,29 @@ int DecodeAllMessages(const InboxDecodeTarget &target, const QStringList &rawFil
             platform::prompts().warning(
                 QStringLiteral("%1 message(s) could not be stored in INBOX.\rThey are kept "
                                "and stored at the next fetch.")
-                    .arg(batch.rawFiles.size()));
+                    .arg(staged.size()));
             continue;
         }
-        for (int i = 0; i < batch.rawFiles.size(); ++i) {
-            target.newMailList << batch.rawFiles[i];
-            target.history << batch.historyLines[i];
+        // The mails are on disk before the history says they were fetched (a held
+        // message in the history is not fetched again today) and before their raw
+        // files go. Storing a message again replaces its members, so a run that ends
+        // between the two does no harm.
+        if (!syncArchives())
+            continue;
+        for (const RawMessage &message : std::as_const(staged)) {
+            target.newMailList << message.path;
+            target.history << HistoryLineForRawFile(message.path);
         }
         try {
             SaveHistory(target.historyFile, target.history, false);
         } catch (...) {
             platform::prompts().warning(platform::currentExceptionText());
         }
-        // The mails and the history must be on disk before their raw files go.
-        if (!syncArchives() || !platform::syncPath(target.historyFile)
+        if (!platform::syncPath(target.historyFile)
             || !platform::syncPath(QFileInfo(target.historyFile).absolutePath()))
             continue;
-        for (const QString &raw : batch.rawFiles) {
-            if (QFile::remove(raw))
+        for (const RawMessage &message : std::as_const(staged)) {
+            if (message.held || QFile::remove(message.path))
                 ++stored;
         }
     }

@@ -6,11 +6,31 @@
 // mail and the history have been flushed to disk, once for the whole batch; a raw
 // file left behind by a run that ended early is decoded by the next run; a message
 // that cannot be decoded is reported once and stored with its raw text as body.
+// A message the server keeps may come held in memory instead of as a file: until
+// its mail is stored and in the history, the server's copy is the one that counts.
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <utility>
 
 class TZipArchive;
+
+// A fetched message waiting to be stored: the raw file `path`, or, when `held`, the
+// text of a message that stays on the server, named by the raw file it would have
+// been written to (which does not exist).
+struct RawMessage {
+    QString path;
+    QByteArray text;
+    bool held = false;
+
+    static RawMessage file(const QString &path) { return {path, {}, false}; }
+    static RawMessage inMemory(const QString &path, QByteArray text)
+    {
+        return {path, std::move(text), true};
+    }
+};
 
 // The unique-id in a raw message file's name ("Msg" + U + ".txt" gives U).
 QString UniqueIdOfRawFile(const QString &rawPath);
@@ -32,10 +52,12 @@ struct InboxDecodeTarget {
     QStringList &history;
 };
 
-// Decodes every raw file of `rawFiles` in order. Each is added to newMailList,
-// stored (or, when that fails, reported once and stored with its raw text as body),
-// and its history line appended and saved. Then the store and the history are
-// flushed to disk and the raw files of the stored mails are deleted. A raw file
-// whose mail could not be stored at all stays for the next run. Returns how many
-// raw files were stored and deleted.
+// Decodes every message of `messages` in order, in batches. Each is stored (or, when
+// that fails, reported once and stored with its raw text as body); once a batch's
+// mails are flushed to disk they are added to newMailList, their history lines are
+// appended and saved, and then their raw files are deleted. A raw file whose mail
+// could not be stored at all stays for the next run (a held message stays on the
+// server). Returns how many messages were stored.
+int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> messages);
+// The same for raw files only.
 int DecodeAllMessages(const InboxDecodeTarget &target, const QStringList &rawFiles);

@@ -12,6 +12,8 @@
 #include <QIODevice>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -44,32 +46,58 @@ struct Line {
 
 class LineSource {
 public:
-    explicit LineSource(QIODevice &in) : in_(in) { buffer_.resize(kMaxDecoderLinePiece + 1); }
+    explicit LineSource(QIODevice &in) : in_(in) { chunk_.resize(kChunk); }
 
-    bool atEnd() const { return in_.atEnd(); }
+    bool atEnd() const { return pos_ == len_ && (eof_ || in_.atEnd()); }
 
-    // Reads the next line into `line`; false at the end of the input.
+    // Reads the next line, or the next kMaxDecoderLinePiece bytes of a longer one,
+    // into `line`; false at the end of the input.
     bool next(Line &line)
     {
-        if (in_.atEnd())
+        if (!fill())
             return false;
-        // Read into one buffer per message: QIODevice::readLine(max) would allocate
-        // the whole maximum for every line.
-        const qint64 n = in_.readLine(buffer_.data(), buffer_.size());
-        if (n < 0)
-            return false;
-        line.text = QByteArray(buffer_.constData(), n);
-        line.complete = line.text.endsWith('\n') || in_.atEnd();
-        if (line.text.endsWith('\n'))
-            line.text.chop(1);
-        if (line.text.endsWith('\r'))
-            line.text.chop(1);
+        // The input is read in large chunks and split here: reading it line by line
+        // through the device costs more than the rest of the decoding.
+        const char *start = chunk_.constData() + pos_;
+        const qint64 avail = std::min(len_ - pos_, kMaxDecoderLinePiece);
+        const char *nl = static_cast<const char *>(std::memchr(start, '\n', size_t(avail)));
+        const qint64 n = nl ? nl - start + 1 : avail;
+        pos_ += n;
+        line.complete = nl || atEnd();
+        qint64 textLength = nl ? n - 1 : n;
+        if (textLength > 0 && start[textLength - 1] == '\r')
+            --textLength;
+        line.text = QByteArray(start, textLength);
         return true;
     }
 
 private:
+    static constexpr qint64 kChunk = 2 * kMaxDecoderLinePiece;
+
+    // Makes a whole line piece available from pos_ unless the input ends first;
+    // false when nothing is left.
+    bool fill()
+    {
+        if (len_ - pos_ >= kMaxDecoderLinePiece || eof_)
+            return pos_ < len_;
+        std::memmove(chunk_.data(), chunk_.constData() + pos_, size_t(len_ - pos_));
+        len_ -= pos_;
+        pos_ = 0;
+        while (len_ < kChunk && !eof_) {
+            const qint64 n = in_.read(chunk_.data() + len_, kChunk - len_);
+            if (n <= 0)
+                eof_ = true;
+            else
+                len_ += n;
+        }
+        return pos_ < len_;
+    }
+
     QIODevice &in_;
-    QByteArray buffer_;
+    QByteArray chunk_;
+    qint64 pos_ = 0;
+    qint64 len_ = 0;
+    bool eof_ = false;
 };
 
 bool isBlank(const QByteArray &line) { return line.trimmed().isEmpty(); }

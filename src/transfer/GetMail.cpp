@@ -287,9 +287,24 @@ void TfrmGetMail::WriteMessageLine(TPop3Client *Sender)
     // A cut piece is followed by the rest of its line, not by a line end.
     if (!std::exchange(lineCut_, false))
         rawBuffer_ += "\r\n";
-    if (rawBuffer_.size() >= kRawWriteBlock)
+    // A held message that outgrows what the run may hold goes to its raw file after all.
+    if (holding_ && heldBytes_ + rawBuffer_.size() > MaxHeldBytes) {
+        holding_ = false;
+        openRawFile();
+    }
+    if (!holding_ && rawBuffer_.size() >= kRawWriteBlock)
         flushBuffer();
     step("retr-line");
+}
+
+bool TfrmGetMail::openRawFile()
+{
+    rawFile_.setFileName(partialPath_);
+    if (rawFile_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return true;
+    rawWriteFailed_ = true;
+    rawWriteError_ = rawFile_.errorString();
+    return false;
 }
 
 void TfrmGetMail::flushBuffer()
@@ -300,58 +315,81 @@ void TfrmGetMail::flushBuffer()
         rawWriteFailed_ = true;
         rawWriteError_ = rawFile_.errorString();
     }
-    rawBuffer_.clear();
+    // Keeps its capacity: the buffer is reused for every message of the run.
+    rawBuffer_.resize(0);
 }
 
-bool TfrmGetMail::FetchMessage(int n, const QString &path, QString &why, bool &writeFailed)
+bool TfrmGetMail::FetchMessage(int n, const QString &path, bool hold, QString &why, bool &writeFailed)
 {
     writeFailed = false;
-    const QString partial = partialDir_ + QFileInfo(path).fileName();
-    rawFile_.setFileName(partial);
-    if (!rawFile_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        why = QStringLiteral("Unable to create %1: %2").arg(path, rawFile_.errorString());
+    partialPath_ = partialDir_ + QFileInfo(path).fileName();
+    rawBuffer_.resize(0);
+    rawWriteFailed_ = false;
+    lineCut_ = false;
+    holding_ = hold;
+    if (!holding_ && !openRawFile()) {
+        why = QStringLiteral("Unable to create %1: %2").arg(path, rawWriteError_);
         writeFailed = true;
         return false;
     }
-    rawBuffer_.clear();
-    rawWriteFailed_ = false;
-    lineCut_ = false;
     Pop3Client->MsgNum = n;
     bool received = false;
     try {
         received = Pop3Client->Retr();
     } catch (...) {
-        rawFile_.close();
-        QFile::remove(partial);
+        holding_ = false;
+        rawBuffer_.resize(0);
+        if (rawFile_.isOpen())
+            rawFile_.close();
+        QFile::remove(partialPath_);
         throw;
     }
+    if (std::exchange(holding_, false)) {
+        if (!received) {
+            rawBuffer_.resize(0);
+            why = QStringLiteral("Mail %1: %2").arg(n).arg(retrFailure());
+            return false;
+        }
+        // A copy of its own size: the buffer stays for the next message.
+        heldBytes_ += rawBuffer_.size();
+        heldText_.insert(path, QByteArray(rawBuffer_.constData(), rawBuffer_.size()));
+        rawBuffer_.resize(0);
+        return true;
+    }
     flushBuffer();
-    rawFile_.close();
-    if (!rawWriteFailed_ && rawFile_.error() != QFileDevice::NoError) {
-        rawWriteFailed_ = true;
-        rawWriteError_ = rawFile_.errorString();
+    if (rawFile_.isOpen()) {
+        rawFile_.close();
+        if (!rawWriteFailed_ && rawFile_.error() != QFileDevice::NoError) {
+            rawWriteFailed_ = true;
+            rawWriteError_ = rawFile_.errorString();
+        }
     }
     if (rawWriteFailed_) {
         why = QStringLiteral("Unable to write %1: %2").arg(path, rawWriteError_);
         writeFailed = true;
-        QFile::remove(partial);
+        QFile::remove(partialPath_);
         return false;
     }
     if (!received) {
-        QString reason = Pop3Client->ErrorMessage();
-        if (reason.isEmpty())
-            reason = QString::fromLatin1(Pop3Client->LastResponse());
-        why = QStringLiteral("Mail %1: %2").arg(n).arg(reason);
-        QFile::remove(partial);
+        why = QStringLiteral("Mail %1: %2").arg(n).arg(retrFailure());
+        QFile::remove(partialPath_);
         return false;
     }
-    if (!QFile::rename(partial, path)) {
+    if (!QFile::rename(partialPath_, path)) {
         why = QStringLiteral("Unable to create %1").arg(path);
         writeFailed = true;
-        QFile::remove(partial);
+        QFile::remove(partialPath_);
         return false;
     }
     return true;
+}
+
+QString TfrmGetMail::retrFailure() const
+{
+    QString reason = Pop3Client->ErrorMessage();
+    if (reason.isEmpty())
+        reason = QString::fromLatin1(Pop3Client->LastResponse());
+    return reason;
 }
 
 bool TfrmGetMail::FlushRawFiles()
@@ -374,10 +412,25 @@ void TfrmGetMail::DecodeRun(const QStringList &rawFiles)
 {
     if (rawFiles.isEmpty())
         return;
+    QList<RawMessage> messages;
+    messages.reserve(rawFiles.size());
+    for (const QString &path : rawFiles) {
+        auto held = heldText_.find(path);
+        messages << (held == heldText_.end() ? RawMessage::file(path)
+                                             : RawMessage::inMemory(path, std::move(*held)));
+    }
+    dropHeldMessages();
     DecodeAllMessages(InboxDecodeTarget{state_.ZipArchive1, state_.InboxDir,
                                         HistoryFilePath(state_.AppPath), state_.NewMailList,
                                         state_.HistoryList},
-                      rawFiles);
+                      std::move(messages));
+}
+
+void TfrmGetMail::dropHeldMessages()
+{
+    heldText_.clear();
+    heldBytes_ = 0;
+    rawBuffer_ = QByteArray();
 }
 
 void TfrmGetMail::StoreLeftovers()
@@ -435,6 +488,8 @@ void TfrmGetMail::GetAllButtonClick()
     try {
         run.attachWriter();
         meMsgFile.clear();
+        dropHeldMessages();
+        rawBuffer_.reserve(2 * kRawWriteBlock);
         QSet<QString> written;
         partialDir_ = partialDir(state_.InboxDir);
         QDir().mkpath(partialDir_);
@@ -473,7 +528,10 @@ void TfrmGetMail::GetAllButtonClick()
             run.retrStarted = false;
             QString why;
             bool writeFailed = false;
-            if (FetchMessage(n, path, why, writeFailed)) {
+            // A message the server keeps is held in memory while the run may hold
+            // more: no raw file is needed to keep it safe.
+            const bool hold = state_.KeepMailInServerOn() && heldBytes_ < MaxHeldBytes;
+            if (FetchMessage(n, path, hold, why, writeFailed)) {
                 meMsgFile.append(path);
                 written.insert(path);
                 if (!state_.KeepMailInServerOn() && ExecCommand("Delete", &TPop3Client::Delete)) {
@@ -508,6 +566,8 @@ void TfrmGetMail::GetAllButtonClick()
     } catch (...) {
         if (rawFile_.isOpen())
             rawFile_.close();
+        // Held messages are still on the server and not in the history.
+        dropHeldMessages();
         // The connection stays open for the next run's QUIT: its deletions must
         // not be committed before their raw files are on disk.
         try {

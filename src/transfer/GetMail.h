@@ -9,10 +9,13 @@
 // when the run deletes mail on the server, the raw files are flushed to disk before
 // QUIT lets the server commit the deletions; raw files left by a run that ended
 // early are stored at the start of the next run, before anything is fetched.
+// Messages that stay on the server (KeepMailInServer "Yes") are held in memory up to
+// a bound instead: the server's copy keeps them until they are stored.
 
 #include "net/Pop3Client.h"
 
 #include <QFile>
+#include <QHash>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
@@ -71,7 +74,8 @@ public:
     QLabel *InfoLabel;
     // The protocol trace; it keeps the newest kMaxTraceLines lines.
     QStringList DisplayMemo;
-    // Full paths of the raw message files written in the current run, in fetch order.
+    // Full paths of the raw message files of the current run, in fetch order (a
+    // message held in memory is listed under the name its file would have).
     QStringList meMsgFile;
     TPop3Client *Pop3Client;
     TWait *Wait1;
@@ -80,6 +84,10 @@ public:
     TfrmPopup *frmPopup = nullptr;
 
     static constexpr int kMaxTraceLines = 20000;
+
+    // What a run holds in memory of messages the server keeps, instead of writing
+    // raw files (creating a file costs more than fetching a small message).
+    qint64 MaxHeldBytes = 32 * 1024 * 1024;
 
     // Test seam: called with the name of each point of the run a kill test may stop
     // at ("retr-line" for each message line written, "dele" after a deletion was
@@ -100,10 +108,14 @@ private:
 
     // The raw files of the previous runs that were not stored yet.
     void StoreLeftovers();
-    // Retrieves message `n` into the raw file `path`; false when the message did not
-    // arrive whole or the file could not be written (the reason in `why`).
-    bool FetchMessage(int n, const QString &path, QString &why, bool &writeFailed);
+    // Retrieves message `n` into the raw file `path`, or, with `hold`, into memory
+    // while the run's bound allows; false when the message did not arrive whole or
+    // the file could not be written (the reason in `why`).
+    bool FetchMessage(int n, const QString &path, bool hold, QString &why, bool &writeFailed);
+    bool openRawFile();
+    QString retrFailure() const;
     void DecodeRun(const QStringList &rawFiles);
+    void dropHeldMessages();
     TfrmPopup *popup();
     void trace(const QString &line);
     void flushBuffer();
@@ -111,7 +123,11 @@ private:
     bool busy_ = false;
     bool lineCut_ = false;
     QString partialDir_;
+    QString partialPath_;
     QFile rawFile_;
+    bool holding_ = false;
+    QHash<QString, QByteArray> heldText_;
+    qint64 heldBytes_ = 0;
     QByteArray rawBuffer_;
     bool rawWriteFailed_ = false;
     QString rawWriteError_;

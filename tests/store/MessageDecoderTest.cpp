@@ -341,6 +341,12 @@ TEST_F(MessageDecoder, LongLinesAreWrittenBackWhole)
     EXPECT_EQ(d.body, longLine + "\r\nend\r\n");
     // A message without a final line end keeps its last line.
     EXPECT_EQ(decode("Message-ID: <l@x>\n\nno end").body, "no end\r\n");
+    // Lines of every length, so that line ends (and CR LF pairs) fall on every
+    // position of the pieces the input is read in.
+    QByteArray many;
+    for (int i = 0; i < 4000; ++i)
+        many += QByteArray(i % 157, char('a' + i % 26)) + "\r\n";
+    EXPECT_EQ(decode("Message-ID: <m@x>\r\n\r\n" + many).body, many);
 }
 
 namespace {

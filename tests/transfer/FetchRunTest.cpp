@@ -181,6 +181,7 @@ protected:
         return QDir(platform::workDir(state.InboxDir) + "fetch").entryList(QDir::Files);
     }
     QString historyText() const { return QString::fromUtf8(readFile(HistoryFilePath(state.AppPath))); }
+    void linesAndNames(bool held);
 
     testsupport::TempHome home;
     platform::ScriptedPrompts prompts;
@@ -473,8 +474,12 @@ TEST_F(FetchRun, LeftoversOfAnEarlierRunAreStoredFirst)
     }
 }
 
-TEST_F(FetchRun, LinesArriveAsTheyWereSentAndUniqueIdsNeverLeaveTheInbox)
+// Long, cut and dotted lines come out as the server's message had them, and hostile
+// unique-ids name nothing outside the inbox, whether the messages wait for decoding in
+// raw files or held in memory.
+void FetchRun::linesAndNames(bool held)
 {
+    get->MaxHeldBytes = held ? get->MaxHeldBytes : 0;
     const QByteArray a254(254, 'a');
     const QByteArray body = QByteArray(600, 'c') + "\r\n" + a254 + ".\r\n" + a254 + "\r\n.\r\n..\r\n"
                             + a254 + a254 + "\r\nend\r\n";
@@ -484,22 +489,40 @@ TEST_F(FetchRun, LinesArriveAsTheyWereSentAndUniqueIdsNeverLeaveTheInbox)
     s.login(3).uidl(1, "../../x").retr(1, first).uidl(2, "/").retr(2, second).uidl(3, "Msgx.txt").retr(3, kOne).quit();
     ScriptedServer server(s.steps);
     QMap<QString, QByteArray> raw;
+    QStringList listed;
     TfrmGetMail::setStepHookForTesting([&](const char *step) {
         if (QByteArray(step) == "decode") {
-            for (const QString &path : get->meMsgFile)
-                raw[QFileInfo(path).fileName()] = readFile(path);
+            listed = get->meMsgFile;
+            for (const QString &path : get->meMsgFile) {
+                if (QFileInfo::exists(path))
+                    raw[QFileInfo(path).fileName()] = readFile(path);
+            }
         }
     });
     fetch(server);
     EXPECT_EQ(server.verdict(), "");
     EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
 
-    EXPECT_EQ(raw.keys(), QStringList({"Msg.._.._x.txt", "MsgMsgx.txt.txt", "Msg_.txt"}));
-    EXPECT_EQ(raw["Msg.._.._x.txt"], first);
-    EXPECT_EQ(raw["Msg_.txt"], second);
+    const QStringList names({"Msg.._.._x.txt", "MsgMsgx.txt.txt", "Msg_.txt"});
+    QStringList listedNames;
+    for (const QString &path : listed) {
+        EXPECT_EQ(QFileInfo(path).absolutePath() + '/', state.InboxDir);
+        listedNames << QFileInfo(path).fileName();
+    }
+    EXPECT_EQ(listedNames, QStringList({"Msg.._.._x.txt", "Msg_.txt", "MsgMsgx.txt.txt"}));
+    if (held) {
+        EXPECT_EQ(raw.keys(), QStringList());
+    } else {
+        EXPECT_EQ(raw.keys(), names);
+        EXPECT_EQ(raw["Msg.._.._x.txt"], first);
+        EXPECT_EQ(raw["Msg_.txt"], second);
+    }
     EXPECT_EQ(member("INBOX.fdr", "long@test"), body);
+    EXPECT_EQ(member("INBOX.fdr", "_"), "hostile\r\n");
     // The message without a Message-ID is named by its (safe) unique-id.
     EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "long@test", "_", "one@test"}));
+    EXPECT_EQ(LoadHistory(HistoryFilePath(state.AppPath)),
+              QStringList({"20261207 .._.._x.txt", "20261207 _.txt", "20261207 Msgx.txt.txt"}));
 
     QStringList outside;
     for (QDirIterator it(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
@@ -511,6 +534,34 @@ TEST_F(FetchRun, LinesArriveAsTheyWereSentAndUniqueIdsNeverLeaveTheInbox)
     }
     EXPECT_EQ(outside, QStringList());
     EXPECT_EQ(QDir(state.InboxDir).entryList(QDir::Files), QStringList({"INBOX.fdr", "INBOX.hdr"}));
+}
+
+TEST_F(FetchRun, LinesArriveAsTheyWereSentAndUniqueIdsNeverLeaveTheInbox) { linesAndNames(false); }
+
+TEST_F(FetchRun, HeldMessagesAreStoredAsTheyArrivedWithoutRawFiles) { linesAndNames(true); }
+
+// A message that would take the run past what it may hold is written to its raw file
+// part-way through; smaller ones after it are still held; all are stored alike.
+TEST_F(FetchRun, AMessageBeyondTheHeldBoundGoesToItsRawFile)
+{
+    const QByteArray big = message("big@test", "Big", QByteArray(3000, 'b') + "\r\n");
+    get->MaxHeldBytes = 2000;
+    Script s;
+    s.login(3).uidl(1, "u1").retr(1, kOne).uidl(2, "u2").retr(2, big).uidl(3, "u3").retr(3, kTwo).quit();
+    ScriptedServer server(s.steps);
+    QStringList onDisk;
+    TfrmGetMail::setStepHookForTesting([&](const char *step) {
+        if (QByteArray(step) == "decode")
+            onDisk = QDir(state.InboxDir).entryList({"Msg*"}, QDir::Files);
+    });
+    fetch(server);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
+    EXPECT_EQ(onDisk, QStringList({"Msgu2.txt"}));
+    EXPECT_EQ(member("INBOX.fdr", "big@test"), QByteArray(3000, 'b') + "\r\n");
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "big@test", "two@test"}));
+    EXPECT_EQ(state.NewMailList.size(), 3);
+    EXPECT_EQ(QDir(state.InboxDir).entryList({"Msg*"}, QDir::Files), QStringList());
 }
 
 TEST_F(FetchRun, UnwritableRawFilesDeleteNothing)
