@@ -17,6 +17,8 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kSmtpTimeOutSeconds = 15;
@@ -125,6 +127,14 @@ void TfrmSendMail::bnSendClick()
             PostQueueLine(i, count, recipients);
     } catch (...) {
         HideProgress();
+        // Mails posted before the error have had their files deleted: their lines
+        // leave the queue now, or the next run would call them corrupted.
+        if (std::any_of(state_.meTemp.cbegin(), state_.meTemp.cend(), IsMarked)) {
+            try {
+                RemoveSentMailFromQueue();
+            } catch (...) {
+            }
+        }
         throw;
     }
     HideProgress();

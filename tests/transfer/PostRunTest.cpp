@@ -357,4 +357,30 @@ TEST_F(PostRun, AnErrorEndsTheRunClosesTheProgressAndLeavesTheQueueFile)
     EXPECT_TRUE(QFile::exists(outbox("mail1.m")));
 }
 
+TEST_F(PostRun, AnErrorAfterAPostedMailTakesThatMailOffTheQueue)
+{
+    struct RaisingPrompts : platform::ScriptedPrompts {
+        void warning(const QString &text) override
+        {
+            ScriptedPrompts::warning(text);
+            throw platform::Error("interrupted");
+        }
+    } raising;
+    queueMail("mail1", {"dave@example.test"}, "one");
+    queueMail("mail2", {"dave@example.test"}, "two", {home.file("gone.txt")});
+    queueMail("mail3", {"dave@example.test"}, "three");
+    ScriptedServer server(connection({"dave@example.test"}));
+    state.SMTPport = QString::number(server.port());
+
+    EXPECT_THROW(send.bnSendClick(), platform::Error);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_FALSE(QFile::exists(outbox("mail1.hdr")));
+    // The posted mail's line is gone; the mail the error stopped at and the one
+    // after it wait for the next run.
+    EXPECT_EQ(testsupport::readFile(queueFile()),
+              FormatQueueLine("mail2", {home.file("gone.txt")}).toUtf8() + "\r\nmail3\r\n");
+    EXPECT_TRUE(QFile::exists(outbox("mail2.m")));
+    EXPECT_TRUE(QFile::exists(outbox("mail3.m")));
+}
+
 } // namespace
