@@ -334,17 +334,20 @@ TEST_F(PostRun, MailQueuedDuringTheRunIsInTheQueueFileAfterIt)
     EXPECT_EQ(state.meTemp, (QStringList{"mail2", "late", "mail2"}));
 }
 
+// Prompts whose warning box raises an error the run cannot handle, as an unreadable
+// header file would.
+struct RaisingPrompts : platform::ScriptedPrompts {
+    void warning(const QString &text) override
+    {
+        ScriptedPrompts::warning(text);
+        throw platform::Error("interrupted");
+    }
+};
+
 TEST_F(PostRun, AnErrorEndsTheRunClosesTheProgressAndLeavesTheQueueFile)
 {
-    // An error the run cannot handle (here raised from a warning box, as an unreadable
-    // header file would raise one) ends the run after its clean-up.
-    struct RaisingPrompts : platform::ScriptedPrompts {
-        void warning(const QString &text) override
-        {
-            ScriptedPrompts::warning(text);
-            throw platform::Error("interrupted");
-        }
-    } raising;
+    // An error the run cannot handle ends the run after its clean-up.
+    RaisingPrompts raising;
     queueMail("mail1", {"dave@example.test"}, "one", {home.file("gone.txt")});
     const QByteArray queueBefore = testsupport::readFile(queueFile());
     state.SMTPport = QString::number(ScriptedServer::deadPort());
@@ -359,13 +362,7 @@ TEST_F(PostRun, AnErrorEndsTheRunClosesTheProgressAndLeavesTheQueueFile)
 
 TEST_F(PostRun, AnErrorAfterAPostedMailTakesThatMailOffTheQueue)
 {
-    struct RaisingPrompts : platform::ScriptedPrompts {
-        void warning(const QString &text) override
-        {
-            ScriptedPrompts::warning(text);
-            throw platform::Error("interrupted");
-        }
-    } raising;
+    RaisingPrompts raising;
     queueMail("mail1", {"dave@example.test"}, "one");
     queueMail("mail2", {"dave@example.test"}, "two", {home.file("gone.txt")});
     queueMail("mail3", {"dave@example.test"}, "three");
