@@ -4,6 +4,7 @@
 #include "common/ZipArchive.h"
 #include "platform/Error.h"
 #include "platform/ScriptedPrompts.h"
+#include "support/ArchiveContents.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -15,15 +16,7 @@ class HeaderRecordArchiveTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(QDir().mkpath(inbox)); }
 
-    QStringList members(const QString &archive)
-    {
-        TZipArchive reader;
-        reader.setZipFilename(archive);
-        QStringList names;
-        for (const ZipDirEntry &e : reader.MemberList())
-            names += e.fileName;
-        return names;
-    }
+    QStringList members(const QString &archive) { return testsupport::memberNames(archive); }
     QStringList inboxFiles() const
     {
         return QDir(inbox).entryList(QDir::Files, QDir::Name);

@@ -6,6 +6,7 @@
 #include "store/History.h"
 #include "store/InboxDecoder.h"
 #include "store/StorePaths.h"
+#include "support/ArchiveContents.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -43,21 +44,12 @@ protected:
 
     QStringList members(const QString &folderArchive)
     {
-        TZipArchive z;
-        z.setZipFilename(inbox + folderArchive);
-        QStringList names;
-        for (const auto &e : z.MemberList())
-            names << e.fileName;
-        return names;
+        return testsupport::memberNames(inbox + folderArchive);
     }
 
     QByteArray member(const QString &folderArchive, const QString &name)
     {
-        const QString out = home.file("out/");
-        QDir(out).removeRecursively();
-        QDir().mkpath(out);
-        ExtractFile(zip, inbox + folderArchive, name, out);
-        return readFile(out + name);
+        return testsupport::memberData(zip, inbox + folderArchive, name, home.file("out"));
     }
 
     int decodeAll(const QStringList &files)

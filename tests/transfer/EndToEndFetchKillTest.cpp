@@ -21,6 +21,7 @@
 #include "store/SharedState.h"
 #include "store/StorePaths.h"
 #include "support/RealServers.h"
+#include "support/ArchiveContents.h"
 #include "support/TempHome.h"
 #include "transfer/GetMail.h"
 #include "transfer/SendMail.h"
@@ -71,23 +72,13 @@ void install(ControlCentreState &state, const QString &appPath, const QString &u
 // The members of an archive of the inbox; empty when it does not exist.
 QStringList members(const ControlCentreState &state, const QString &archive)
 {
-    if (!QFileInfo::exists(state.InboxDir + archive))
-        return {};
-    TZipArchive zip;
-    zip.setZipFilename(state.InboxDir + archive);
-    QStringList names;
-    for (const ZipDirEntry &e : zip.MemberList())
-        names << e.fileName;
-    return names;
+    return testsupport::memberNames(state.InboxDir + archive);
 }
 
 QByteArray member(ControlCentreState &state, const QString &archive, const QString &name)
 {
-    const QString out = state.AppPath + "/extracted/";
-    QDir(out).removeRecursively();
-    QDir().mkpath(out);
-    ExtractFile(state.ZipArchive1, state.InboxDir + archive, name, out);
-    return readFile(out + name);
+    return testsupport::memberData(state.ZipArchive1, state.InboxDir + archive, name,
+                                   state.AppPath + "/extracted");
 }
 
 // True when libzip opens the archive with its consistency checks.

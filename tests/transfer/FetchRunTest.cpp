@@ -15,6 +15,7 @@
 #include "store/History.h"
 #include "store/SharedState.h"
 #include "store/StorePaths.h"
+#include "support/ArchiveContents.h"
 #include "support/TempHome.h"
 #include "transfer/BusyIndicator.h"
 #include "transfer/GetMail.h"
@@ -153,24 +154,10 @@ protected:
         get->GetAllButtonClick();
     }
 
-    QStringList members(const QString &archive)
-    {
-        if (!QFileInfo::exists(state.InboxDir + archive))
-            return {};
-        TZipArchive z;
-        z.setZipFilename(state.InboxDir + archive);
-        QStringList names;
-        for (const auto &e : z.MemberList())
-            names << e.fileName;
-        return names;
-    }
+    QStringList members(const QString &archive) { return testsupport::memberNames(state.InboxDir + archive); }
     QByteArray member(const QString &archive, const QString &name)
     {
-        const QString out = home.file("out/");
-        QDir(out).removeRecursively();
-        QDir().mkpath(out);
-        ExtractFile(state.ZipArchive1, state.InboxDir + archive, name, out);
-        return readFile(out + name);
+        return testsupport::memberData(state.ZipArchive1, state.InboxDir + archive, name, home.file("out"));
     }
     QStringList rawFilesLeft() const
     {
