@@ -4,6 +4,7 @@
 //
 // Run: cmake --build <build> --target bench_decoder && <build>/bench/bench_decoder
 
+#include "mime/Base64.h"
 #include "store/MessageDecoder.h"
 
 #include <QBuffer>
@@ -76,7 +77,7 @@ void Base64StreamDecoder(benchmark::State &state)
     const QList<QByteArray> lines = base64Lines().split('\n');
     QByteArray out;
     for (auto _ : state) {
-        Base64Decoder decoder;
+        mime::Base64Decoder decoder;
         out.clear();
         for (const QByteArray &line : lines)
             decoder.DecodeBase64Line(line, out);
