@@ -1,6 +1,7 @@
 #include "mime/EncodedWords.h"
 
 #include "mime/Base64.h"
+#include "mime/HexEscapes.h"
 
 #include <QStringDecoder>
 
@@ -46,12 +47,10 @@ QByteArray quoted(const QString &text)
     return out + '"';
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 bool isWhiteSpace(QByteArrayView text)
 {
     for (char c : text)
-        if (!isSpace(c))
+        if (!detail::isHeaderSpace(c))
             return false;
     return true;
 }
@@ -59,33 +58,12 @@ bool isWhiteSpace(QByteArrayView text)
 // Printable ASCII without space and "?": what charset names and encoded text are made of.
 bool isWordChar(char c) { return c > ' ' && c < 127 && c != '?'; }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
+// Q encoding: "_" is a space (a literal one is "=5F"), "=" and two hex digits a byte.
 QByteArray decodeQ(QByteArrayView text)
 {
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '_') {
-            out += ' ';
-        } else if (c == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += char(hexValue(text[i + 1]) << 4 | hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    QByteArray spaced = text.toByteArray();
+    spaced.replace('_', ' ');
+    return detail::hexUnescaped(spaced, '=');
 }
 
 bool isBase64Text(QByteArrayView text)

@@ -1,6 +1,7 @@
 #include "mime/MimeField.h"
 
 #include "mime/EncodedWords.h"
+#include "mime/HexEscapes.h"
 
 #include <QHash>
 #include <QMap>
@@ -15,35 +16,6 @@ namespace {
 // An RFC 2231 section number has at most this many digits; a longer one makes the
 // parameter unusable rather than a huge gap in the sections.
 constexpr int kMaxSectionDigits = 4;
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// "%XX" as its byte; a "%" without two hex digits stays as it is.
-QByteArray percentDecoded(QByteArrayView text)
-{
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += char(hexValue(text[i + 1]) << 4 | hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 struct Section {
     bool extended = false;  // percent-encoded, the first one with its charset'language' prefix
@@ -112,7 +84,7 @@ public:
                         piece = piece.sliced(q2 + 1);
                     }
                 }
-                parameter.value += percentDecoded(piece);
+                parameter.value += detail::hexUnescaped(piece, '%');
             }
         }
     }
@@ -172,7 +144,7 @@ MimeField parseMimeField(QByteArrayView in)
     // the value itself never holds a "=".
     if (const qsizetype eq = in.first(i).indexOf('='); eq >= 0) {
         i = eq;
-        while (i >= 0 && !isSpace(in[i]))
+        while (i >= 0 && !detail::isHeaderSpace(in[i]))
             --i;
     }
     field.value = in.first(std::max<qsizetype>(i, 0)).trimmed().toByteArray();
@@ -188,7 +160,7 @@ MimeField parseMimeField(QByteArrayView in)
             continue;   // a token without "=" is no parameter
         const QByteArray name = in.sliced(nameStart, i - nameStart).trimmed().toByteArray();
         ++i;
-        while (i < n && isSpace(in[i]))
+        while (i < n && detail::isHeaderSpace(in[i]))
             ++i;
         QByteArray value;
         if (i < n && in[i] == '"') {
