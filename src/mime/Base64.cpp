@@ -1,5 +1,6 @@
 #include "mime/Base64.h"
 
+#include <algorithm>
 #include <array>
 
 namespace mime {

@@ -5,6 +5,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace mime {
 
 namespace {
