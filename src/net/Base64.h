@@ -1,15 +1,11 @@
 #pragma once
-// Base64 encoding (RFC 2045, standard alphabet, "=" padding) for attachments and
-// encoded header words.
+// Base64 lives in mime/; the names here keep the SMTP client's spelling.
 
-#include <QByteArray>
+#include "mime/Base64.h"
 
 namespace net {
 
-// Bytes that make one 60-character line of an encoded attachment.
-inline constexpr int kBase64LineBytes = 45;
-
-QByteArray base64Encode(const char *data, qsizetype size);
-inline QByteArray base64Encode(const QByteArray &data) { return base64Encode(data.constData(), data.size()); }
+using mime::base64Encode;
+using mime::kBase64LineBytes;
 
 } // namespace net

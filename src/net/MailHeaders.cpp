@@ -1,54 +1,11 @@
 #include "net/MailHeaders.h"
 
-#include "net/Base64.h"
 #include "platform/Clock.h"
 
 #include <QStringList>
 #include <atomic>
 
 namespace net {
-
-namespace {
-
-// Bytes of UTF-8 per encoded word: "=?UTF-8?B?" + 60 characters + "?=" is 72.
-constexpr int kWordBytes = 45;
-
-bool isPlainAscii(const QString &text)
-{
-    for (QChar c : text)
-        if (c.unicode() >= 127 || (c.unicode() < 32 && c != u'\t'))
-            return false;
-    return true;
-}
-
-QString withoutLineBreaks(QString text)
-{
-    text.replace(u'\r', u' ');
-    text.replace(u'\n', u' ');
-    return text;
-}
-
-bool needsQuoting(const QString &name)
-{
-    static const QString specials = QStringLiteral("()<>[]:;@\\,.\"");
-    for (QChar c : name)
-        if (specials.contains(c))
-            return true;
-    return false;
-}
-
-QByteArray quoted(const QString &text)
-{
-    QByteArray out = "\"";
-    for (char c : text.toUtf8()) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
-
-} // namespace
 
 QByteArray rfc5322Date(const QDateTime &localTime)
 {
@@ -87,62 +44,12 @@ QByteArray newMessageId(const QDateTime &localTime, const QString &host)
            domain + ">";
 }
 
-QByteArray encodeHeaderText(const QString &text)
-{
-    const QString clean = withoutLineBreaks(text);
-    if (isPlainAscii(clean))
-        return clean.toLatin1();
-    QByteArray out, word;
-    auto flush = [&] {
-        if (word.isEmpty())
-            return;
-        if (!out.isEmpty())
-            out += "\r\n ";
-        out += "=?UTF-8?B?" + base64Encode(word) + "?=";
-        word.clear();
-    };
-    // Whole characters only: a word never ends inside a UTF-8 sequence.
-    for (qsizetype i = 0; i < clean.size();) {
-        const qsizetype width = clean[i].isHighSurrogate() && i + 1 < clean.size() ? 2 : 1;
-        const QByteArray bytes = clean.mid(i, width).toUtf8();
-        if (word.size() + bytes.size() > kWordBytes)
-            flush();
-        word += bytes;
-        i += width;
-    }
-    flush();
-    return out;
-}
-
-QByteArray encodeAddress(const QString &address)
-{
-    const QString text = withoutLineBreaks(address).trimmed();
-    const qsizetype open = text.lastIndexOf(u'<');
-    if (open < 0 || !text.endsWith(u'>'))
-        return text.toUtf8();
-    QString name = text.left(open).trimmed();
-    const QByteArray angle = text.mid(open).toUtf8();
-    if (name.isEmpty())
-        return angle;
-    const bool wasQuoted = name.size() >= 2 && name.startsWith(u'"') && name.endsWith(u'"');
-    if (wasQuoted)
-        name = name.mid(1, name.size() - 2).replace(QStringLiteral("\\\""), QStringLiteral("\""));
-    QByteArray phrase;
-    if (!isPlainAscii(name))
-        phrase = encodeHeaderText(name);
-    else if (wasQuoted || needsQuoting(name))
-        phrase = quoted(name);
-    else
-        phrase = name.toLatin1();
-    return phrase + " " + angle;
-}
-
 QByteArray encodeAddressList(const QString &addresses)
 {
     QByteArrayList parts;
     for (const QString &piece : addresses.split(u';')) {
         if (!piece.trimmed().isEmpty())
-            parts.append(encodeAddress(piece));
+            parts.append(mime::encodeAddress(piece));
     }
     return parts.join(", ");
 }

@@ -3,6 +3,8 @@
 // the RFC 5322 date, a unique Message-ID, RFC 2047 encoded words for text that is
 // not plain ASCII, and address lists separated by ", ".
 
+#include "mime/EncodedWords.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -16,13 +18,9 @@ QByteArray rfc5322Date(const QDateTime &localTime);
 // processes (the random part).
 QByteArray newMessageId(const QDateTime &localTime, const QString &host);
 
-// Plain ASCII text as it is; anything else as UTF-8 encoded words of at most 75
-// characters, folded onto continuation lines. Line breaks become spaces.
-QByteArray encodeHeaderText(const QString &text);
-
-// One address, "Name <user@host>" or "user@host": a display name that is not plain
-// ASCII is encoded, one with special characters is quoted.
-QByteArray encodeAddress(const QString &address);
+// Encoded words and single addresses come from mime/.
+using mime::encodeAddress;
+using mime::encodeHeaderText;
 
 // Addresses separated by ";" (the outbox's To text), as "a, b".
 QByteArray encodeAddressList(const QString &addresses);

@@ -1,5 +1,8 @@
 #include "store/MessageDecoder.h"
 
+#include "mime/Base64.h"
+#include "mime/Marker.h"
+#include "mime/MimeField.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
@@ -10,31 +13,12 @@
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// Base64 alphabet
-
-int base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
 
 // ---------------------------------------------------------------------------
 // Line source: the raw message read once, front to back.
@@ -205,78 +189,6 @@ QByteArray mediaType(const QByteArray &contentType)
     return (semi < 0 ? contentType : contentType.left(semi)).trimmed().toUpper();
 }
 
-// Decodes RFC 2047 encoded-words ("=?charset?B|Q?text?=") in a header value; text
-// that is not an encoded word is kept. Charsets Qt does not know are left encoded.
-QString decodeEncodedWords(const QByteArray &value)
-{
-    QString out;
-    int pos = 0;
-    bool lastWasEncoded = false;
-    while (pos < value.size()) {
-        const int start = value.indexOf("=?", pos);
-        if (start < 0) {
-            out += QString::fromUtf8(value.mid(pos));
-            break;
-        }
-        const int q1 = value.indexOf('?', start + 2);
-        const int q2 = q1 < 0 ? -1 : value.indexOf('?', q1 + 1);
-        const int end = q2 < 0 ? -1 : value.indexOf("?=", q2 + 1);
-        if (end < 0) {
-            out += QString::fromUtf8(value.mid(pos));
-            break;
-        }
-        const QByteArray between = value.mid(pos, start - pos);
-        // White space between two encoded words is dropped.
-        if (!(lastWasEncoded && between.trimmed().isEmpty()))
-            out += QString::fromUtf8(between);
-        const QByteArray charset = value.mid(start + 2, q1 - start - 2).split('*').first();
-        const QByteArray encoding = value.mid(q1 + 1, q2 - q1 - 1).toUpper();
-        QByteArray text = value.mid(q2 + 1, end - q2 - 1);
-        QByteArray bytes;
-        if (encoding == "B") {
-            bytes = QByteArray::fromBase64(text);
-        } else if (encoding == "Q") {
-            text.replace('_', ' ');
-            bytes = QByteArray::fromPercentEncoding(text, '=');
-        }
-        QStringDecoder decoder(charset.constData());
-        if (decoder.isValid() && (encoding == "B" || encoding == "Q")) {
-            out += decoder.decode(bytes);
-        } else {
-            out += QString::fromUtf8(value.mid(start, end + 2 - start));
-        }
-        lastWasEncoded = true;
-        pos = end + 2;
-    }
-    return out;
-}
-
-// The value of parameter `name` (upper case, without "=") in a MIME field value:
-// quoted or up to the next ";". Empty when absent.
-QByteArray parameter(const QByteArray &fieldValue, const QByteArray &name)
-{
-    const QByteArray upper = fieldValue.toUpper();
-    int from = 0;
-    while (true) {
-        const int at = upper.indexOf(name + '=', from);
-        if (at < 0)
-            return {};
-        // The name must stand on its own: after ";", white space or at the start.
-        const bool alone = at == 0 || upper[at - 1] == ';' || upper[at - 1] == ' '
-            || upper[at - 1] == '\t';
-        from = at + name.size() + 1;
-        if (!alone)
-            continue;
-        QByteArray rest = fieldValue.mid(from).trimmed();
-        if (rest.startsWith('"')) {
-            const int close = rest.indexOf('"', 1);
-            return close < 0 ? rest.mid(1).trimmed() : rest.mid(1, close - 1);
-        }
-        const int semi = rest.indexOf(';');
-        return (semi < 0 ? rest : rest.left(semi)).trimmed();
-    }
-}
-
 // Text is what the first text part may be: a text, message or ASCII type, or no
 // Content-Type at all (plain text).
 bool isTextual(const HeaderBlock &block)
@@ -286,35 +198,14 @@ bool isTextual(const HeaderBlock &block)
         || type.contains("ASCII");
 }
 
-// An RFC 2231 "name*=charset'language'percent-encoded" parameter, decoded.
-QString extendedParameter(const QByteArray &fieldValue, const QByteArray &name)
-{
-    const QByteArray value = parameter(fieldValue, name + '*');
-    if (value.isEmpty())
-        return {};
-    const QList<QByteArray> pieces = value.split('\'');
-    if (pieces.size() < 3)
-        return QString::fromUtf8(QByteArray::fromPercentEncoding(value));
-    const QByteArray bytes = QByteArray::fromPercentEncoding(pieces.mid(2).join('\''));
-    QStringDecoder decoder(pieces[0].isEmpty() ? "UTF-8" : pieces[0].constData());
-    return decoder.isValid() ? decoder.decode(bytes) : QString::fromUtf8(bytes);
-}
-
 // The file name a part's header gives it: Content-Disposition's filename wins over
 // Content-Type's name; RFC 2231 forms count when there is no plain one.
 QString partName(const HeaderBlock &part)
 {
-    const std::pair<const QByteArray *, QByteArray> sources[] = {
-        {&part.disposition, QByteArrayLiteral("FILENAME")},
-        {&part.contentType, QByteArrayLiteral("NAME")},
-    };
-    for (const auto &[field, key] : sources) {
-        const QByteArray name = parameter(*field, key);
+    for (const auto &[field, key] : {std::pair{&part.disposition, "filename"}, std::pair{&part.contentType, "name"}}) {
+        const QString name = mime::parseMimeField(*field).textParameter(key);
         if (!name.isEmpty())
-            return decodeEncodedWords(name);
-        const QString extended = extendedParameter(*field, key);
-        if (!extended.isEmpty())
-            return extended;
+            return name;
     }
     return {};
 }
@@ -438,7 +329,7 @@ private:
             return;
         }
         if (type.contains("MULTIPART")) {
-            const QByteArray boundary = parameter(header.contentType, "BOUNDARY");
+            const QByteArray boundary = mime::parseMimeField(header.contentType).rawParameter("boundary");
             if (boundary.isEmpty()) {
                 storeSingleBody();
                 return;
@@ -520,7 +411,7 @@ private:
             if (line.complete && (end = boundaryLine(line.text, boundary)) != BoundaryLine::No)
                 break;
             // Only the marker as a line of its own counts: a quoted marker does not.
-            if (line.complete && line.text.trimmed() == kQuorvelMarker)
+            if (line.complete && mime::isQuorvelMarkerLine(line.text))
                 msg_.ownMail = true;
             out.writeLine(line);
         }
@@ -537,7 +428,7 @@ private:
 
         OutputPiece out(workDir_, name, DecodedFileKind::Attachment, budget_);
         const bool base64 = part.transferEncoding.toUpper().contains("BASE64");
-        Base64Decoder decoder;
+        mime::Base64Decoder decoder;
         QByteArray bytes;
         Line line;
         BoundaryLine end = BoundaryLine::No;
@@ -547,7 +438,7 @@ private:
             if (base64) {
                 decoder.DecodeBase64Line(line.text, bytes);
                 out.write(bytes);
-                bytes.clear();
+                bytes.resize(0);   // keeps its capacity for the next line
             } else {
                 out.writeLine(line);
             }
@@ -578,40 +469,6 @@ private:
 };
 
 } // namespace
-
-void Base64Decoder::DecodeBase64Line(const QByteArray &line, QByteArray &out)
-{
-    for (const char c : line) {
-        if (c == '=') {
-            // A pad ends the group: two characters give one byte, three give two.
-            finish(out);
-            continue;
-        }
-        const int v = base64Value(c);
-        if (v < 0)
-            continue;
-        bits_ = (bits_ << 6) | quint32(v);
-        if (++count_ == 4) {
-            out.append(char((bits_ >> 16) & 0xff));
-            out.append(char((bits_ >> 8) & 0xff));
-            out.append(char(bits_ & 0xff));
-            bits_ = 0;
-            count_ = 0;
-        }
-    }
-}
-
-void Base64Decoder::finish(QByteArray &out)
-{
-    if (count_ == 2) {
-        out.append(char((bits_ >> 4) & 0xff));
-    } else if (count_ == 3) {
-        out.append(char((bits_ >> 10) & 0xff));
-        out.append(char((bits_ >> 2) & 0xff));
-    }
-    bits_ = 0;
-    count_ = 0;
-}
 
 QString DecodedMessage::descriptor() const
 {

@@ -19,26 +19,8 @@
 
 class QIODevice;
 
-// The marker line that the text part of every mail posted by quorvel carries.
-inline constexpr char kQuorvelMarker[] = "--=This is a quorvel";
-
 // Longest piece of a line the decoder holds at once; a longer line is read in pieces.
 inline constexpr qint64 kMaxDecoderLinePiece = 64 * 1024;
-
-// Decodes base64 as a stream: characters are collected across lines, white space
-// and characters outside the alphabet are ignored, and a group cut by a line end
-// continues on the next line. A pad ends the current group.
-class Base64Decoder {
-public:
-    // Decodes what `line` completes and appends the bytes to `out`.
-    void DecodeBase64Line(const QByteArray &line, QByteArray &out);
-    // Flushes a trailing group of two or three characters (missing padding).
-    void finish(QByteArray &out);
-
-private:
-    quint32 bits_ = 0;
-    int count_ = 0;
-};
 
 // What the decoder produces for one message.
 struct DecodedMessage {
