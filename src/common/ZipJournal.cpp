@@ -230,16 +230,21 @@ bool dataChecksOut(zipio::BlockReader &in, qint64 start, const zipfmt::CentralEn
             return false;   // bytes after the end of the deflate stream
         z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(chunk.constData()));
         z.avail_in = uInt(n);
-        while (z.avail_in > 0 && !ended) {
+        // Until the input is used up and the output drained, or the stream ends.
+        for (;;) {
             z.next_out = reinterpret_cast<Bytef *>(out.data());
             z.avail_out = uInt(kChunk);
             const int rc = inflate(&z, Z_NO_FLUSH);
+            if (rc == Z_BUF_ERROR)
+                break;   // nothing more without more input
             if (rc != Z_OK && rc != Z_STREAM_END)
                 return false;
             const qint64 produced = kChunk - z.avail_out;
             crc = crc32(crc, reinterpret_cast<const Bytef *>(out.constData()), uInt(produced));
             total += quint64(produced);
             ended = rc == Z_STREAM_END;
+            if (ended || (z.avail_in == 0 && z.avail_out > 0))
+                break;
         }
         if (ended && z.avail_in > 0)
             return false;
