@@ -63,10 +63,13 @@ int renameNoReplace(const QByteArray &from, const QByteArray &to)
     return ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
 }
 
-// Copies the `size` bytes of `from` into a new file `target`, which the call creates
-// itself and so never replaces; false when `target` exists.
-bool copyExclusively(int from, qint64 size, const QString &target, unsigned mode)
+// Copies the `size` bytes of the file `from` into a new file `target`, which the
+// call creates itself and so never replaces; false when `target` exists.
+bool copyExclusively(const QByteArray &from, qint64 size, const QString &target, unsigned mode)
 {
+    zipio::Fd in(::open(from.constData(), O_RDONLY | O_CLOEXEC));
+    if (!in.valid())
+        throw platform::Error(zipio::systemReason());
     zipio::Fd out = zipio::openFile(target, O_WRONLY | O_CREAT | O_EXCL, int(mode));
     if (!out.valid()) {
         if (errno == EEXIST)
@@ -75,7 +78,7 @@ bool copyExclusively(int from, qint64 size, const QString &target, unsigned mode
     }
     try {
         for (qint64 pos = 0; pos < size;) {
-            const QByteArray data = zipio::readAt(from, pos, std::min(kChunk, size - pos));
+            const QByteArray data = zipio::readAt(in.get(), pos, std::min(kChunk, size - pos));
             zipio::writeAt(out.get(), pos, data);
             pos += data.size();
         }
@@ -123,7 +126,7 @@ bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString 
     }
     // File systems without Unix modes (FAT, exFAT) refuse a mode they cannot keep.
     const unsigned mode = memberMode(z, index);
-    if (::fchmod(out.get(), mode_t(mode)) != 0 && errno != EPERM)
+    if ((::fchmod(out.get(), mode_t(mode)) != 0 && errno != EPERM) || !out.close())
         throw platform::Error(zipio::systemReason());
     if (renameNoReplace(tempName, QFile::encodeName(target)) == 0) {
         remove.path.clear();
@@ -135,7 +138,7 @@ bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString 
     // the target is created exclusively and filled from the temporary file.
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EPERM)
         throw platform::Error(zipio::systemReason());
-    return copyExclusively(out.get(), pos, target, mode);
+    return copyExclusively(tempName, pos, target, mode);
 }
 
 } // namespace
