@@ -171,24 +171,25 @@ TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendOrARewrite)
     replaced["two"] = newData;
 
     for (bool reboot : {false, true}) {
-        for (const char *step : {"journal", "members", "directory"}) {
-            const std::string what = std::string(step) + (reboot ? " and a reboot" : "");
+        // The same boot undoes an unfinished append; after a reboot an append whose
+        // every byte is there is kept.
+        const struct {
+            const char *step;
+            const QString &file;
+            const QMap<QString, QByteArray> &after;
+            bool isNew;
+        } runs[] = {{"journal", added, appended, false},
+                    {"members", added, appended, false},
+                    {"directory", added, appended, reboot},
+                    {"rewrite-written", replacing, replaced, false},
+                    {"renamed", replacing, replaced, true}};
+        for (const auto &r : runs) {
+            const std::string what = std::string(r.step) + (reboot ? " and a reboot" : "");
             restoreOld();
             simulateReboot(false);
-            EXPECT_TRUE(runChild(archive, added, step, -1).killed) << what;
+            EXPECT_TRUE(runChild(archive, r.file, r.step, -1).killed) << what;
             simulateReboot(reboot);
-            // The same boot undoes the unfinished append; after a reboot an append
-            // whose every byte is there is kept.
-            EXPECT_EQ(expectOldOrNew(appended, what), reboot && std::string(step) == "directory")
-                << what;
-        }
-        for (const char *step : {"rewrite-written", "renamed"}) {
-            const std::string what = std::string(step) + (reboot ? " and a reboot" : "");
-            restoreOld();
-            simulateReboot(false);
-            EXPECT_TRUE(runChild(archive, replacing, step, -1).killed) << what;
-            simulateReboot(reboot);
-            EXPECT_EQ(expectOldOrNew(replaced, what), std::string(step) == "renamed") << what;
+            EXPECT_EQ(expectOldOrNew(r.after, what), r.isNew) << what;
         }
     }
 

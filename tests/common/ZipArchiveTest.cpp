@@ -429,7 +429,6 @@ TEST_F(ZipArchiveTest, AStoreCommandSyncsOnceAsItEnds)
         EXPECT_TRUE(QFileInfo::exists(journal));
     }
     EXPECT_FALSE(QFileInfo::exists(journal));
-    EXPECT_EQ(readWithLibzip(archive).order, (QStringList{"a", "b", "c", "d"}));
 
     // A sync that fails is raised and keeps the journal; the next one completes.
     const QString aside = path("aside");
