@@ -3,6 +3,7 @@
 #include "common/ZipArchive.h"
 #include "common/ZipJournal.h"
 #include "platform/CaseResolver.h"
+#include "platform/Error.h"
 #include "platform/Prompts.h"
 
 #include <QFileInfo>
@@ -14,6 +15,9 @@ void oneEntry(TZipArchive &zip, const QString &name)
     zip.FSpecArgs.clear();
     zip.FSpecArgs.append(name);
 }
+
+// Store commands open on the (single) GUI thread.
+int commandDepth = 0;
 
 bool archiveExists(const QString &archive)
 {
@@ -87,4 +91,28 @@ bool SetupAddFile(TZipArchive &zip, const QString &archive, const QString &file)
 bool syncArchives()
 {
     return zipjournal::syncArchives();
+}
+
+StoreCommand::StoreCommand()
+{
+    ++commandDepth;
+}
+
+StoreCommand::~StoreCommand()
+{
+    --commandDepth;
+    if (!finished_ && commandDepth == 0)
+        zipjournal::syncArchives();
+}
+
+void StoreCommand::finish()
+{
+    if (finished_)
+        return;
+    finished_ = true;
+    if (commandDepth > 1)
+        return;
+    QString failure;
+    if (!zipjournal::syncArchives(&failure))
+        throw platform::Error("Cannot save changes to " + failure);
 }

@@ -35,7 +35,39 @@ bool SetupAddFile(TZipArchive &zip, const QString &archive, const QString &file)
 
 // Makes every archive change since the last call durable (flushes the archives and
 // their directories, then drops their journals). Changes are atomic against a kill
-// without it; against a power loss only once it has run. Run it once after a batch
-// of changes, e.g. before deleting the raw messages a fetch run has stored.
-// False when a flush failed.
+// without it; against a power loss only once it has run. Store commands run it
+// through StoreCommand; the fetch run calls it once per batch, before it deletes the
+// raw messages it has stored. False when a flush failed.
 bool syncArchives();
+
+// One user command that changes the store: moving, deleting or filing mails, a status
+// change, a SENT copy, a sticker change. Each archive change is atomic as it runs; the
+// command makes all of them durable together with one sync as it ends, so a command
+// costs a few flushes, not a few per member:
+//
+//     void TfrmFolder::DeleteSelected()
+//     {
+//         StoreCommand command;
+//         for (...)
+//             DeleteFromArchive(zip, archive, member);
+//         command.finish();   // raises platform::Error when the sync fails
+//     }
+//
+// Commands nest: only the outermost one syncs, so an operation that opens its own
+// command costs nothing extra inside a larger one. A command that ends without
+// finish() (an error raised, an early return) still syncs what it changed, quietly.
+class StoreCommand {
+public:
+    StoreCommand();
+    ~StoreCommand();
+    StoreCommand(const StoreCommand &) = delete;
+    StoreCommand &operator=(const StoreCommand &) = delete;
+
+    // Makes the changes durable (the outermost command only). Raises
+    // platform::Error("Cannot save changes to <path>: <reason>") when a flush fails;
+    // the changes stay in place and the next sync tries again.
+    void finish();
+
+private:
+    bool finished_ = false;
+};

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -203,9 +205,21 @@ QString writeTarget(const QString &path)
     return info.isSymLink() ? info.symLinkTarget() : path;
 }
 
+// A file its owner made read-only is left alone. The rename that replaces the file
+// would not ask, and root may open anything, so the mode is looked at directly.
+bool readOnly(const QString &file)
+{
+    struct stat st;
+    const QByteArray name = QFile::encodeName(file);
+    return ::stat(name.constData(), &st) == 0
+        && (!(st.st_mode & S_IWUSR) || ::access(name.constData(), W_OK) != 0);
+}
+
 void store(const QString &path, const ProfileFile &file)
 {
     const QString target = writeTarget(path);
+    if (readOnly(target))
+        refuse(path);
     if (!QDir().mkpath(QFileInfo(target).absolutePath()))
         refuse(path);
     if (!platform::writeFileAtomically(target, file.bytes(), kSettingsFileMode, true))

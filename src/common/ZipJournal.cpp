@@ -39,18 +39,35 @@ struct Record {
     QByteArray tail;
 };
 
-// Per archive changed since the last sync: whether this process holds its journal
-// and for which files (inodes) the journal has a batch record.
+// Per archive changed since the last sync: whether this process holds its journal,
+// for which files (inodes) the journal has a batch record, and how many appends are
+// running on it.
 struct State {
     bool journal = false;
     qint64 journalLength = 0;
     std::set<std::pair<quint64, quint64>> batchFiles;
+    int running = 0;
 };
 
-std::map<QString, State> &registry()
+using Registry = std::map<QString, State>;
+
+bool flush(Registry &reg, QString *failure);
+
+// A process that ends normally leaves no batch journal: whatever it changed since the
+// last sync is synced as its statics go.
+struct ExitSync {
+    Registry archives;
+    ~ExitSync()
+    {
+        if (!archives.empty())
+            flush(archives, nullptr);
+    }
+};
+
+Registry &registry()
 {
-    static std::map<QString, State> r;
-    return r;
+    static ExitSync r;
+    return r.archives;
 }
 
 QByteArray &bootIdOverride()
@@ -145,6 +162,139 @@ void restore(int fd, const Record &r)
     zipio::syncFd(fd);
 }
 
+// The size and count of the central headers at the front of a directory tail (the
+// headers, then the end records) that starts at `offset` of its file; false when its
+// end records cannot be read.
+bool oldHeaders(const QByteArray &tail, qint64 offset, qsizetype commentSize, qint64 &size,
+                quint64 &count)
+{
+    using namespace zipfmt;
+    const qsizetype end = tail.size() - kEndSize - commentSize;
+    if (end < 0 || get32(tail.constData() + end) != kEndSig)
+        return false;
+    const char *e = tail.constData() + end;
+    count = get16(e + 10);
+    quint64 bytes = get32(e + 12);
+    if (count == 0xFFFF || bytes == 0xFFFFFFFFu || get32(e + 16) == 0xFFFFFFFFu) {
+        const qsizetype locator = end - kZip64LocatorSize;
+        if (locator < 0 || get32(tail.constData() + locator) != kZip64LocatorSig)
+            return false;
+        const qint64 record = qint64(get64(tail.constData() + locator + 8)) - offset;
+        if (record < 0 || record + kZip64EndSize > locator
+            || get32(tail.constData() + record) != kZip64EndSig)
+            return false;
+        count = get64(tail.constData() + record + 32);
+        bytes = get64(tail.constData() + record + 40);
+    }
+    if (bytes > quint64(end))
+        return false;
+    size = qint64(bytes);
+    return true;
+}
+
+// Whether the data of member `e`, `start` bytes into the file, has the length and
+// CRC-32 its headers give.
+bool dataChecksOut(zipio::BlockReader &in, qint64 start, const zipfmt::CentralEntry &e)
+{
+    const bool deflated = e.method == zipfmt::kMethodDeflated;
+    if (!deflated && e.method != zipfmt::kMethodStored)
+        return false;
+    z_stream z {};
+    if (deflated && inflateInit2(&z, -MAX_WBITS) != Z_OK)
+        return false;
+    const struct End {
+        z_stream &z;
+        bool on;
+        ~End()
+        {
+            if (on)
+                inflateEnd(&z);
+        }
+    } end{z, deflated};
+
+    constexpr qint64 kChunk = 256 * 1024;
+    QByteArray out(kChunk, Qt::Uninitialized);
+    uLong crc = crc32(0, nullptr, 0);
+    quint64 total = 0;
+    bool ended = !deflated;
+    for (qint64 done = 0; done < qint64(e.compressedSize);) {
+        const qint64 n = std::min<qint64>(kChunk, qint64(e.compressedSize) - done);
+        const QByteArray chunk = in.readExactly(start + done, n);
+        done += n;
+        if (!deflated) {
+            crc = crc32(crc, reinterpret_cast<const Bytef *>(chunk.constData()), uInt(n));
+            total += quint64(n);
+            continue;
+        }
+        if (ended)
+            return false;   // bytes after the end of the deflate stream
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(chunk.constData()));
+        z.avail_in = uInt(n);
+        // Until the input is used up and the output drained, or the stream ends.
+        for (;;) {
+            z.next_out = reinterpret_cast<Bytef *>(out.data());
+            z.avail_out = uInt(kChunk);
+            const int rc = inflate(&z, Z_NO_FLUSH);
+            if (rc == Z_BUF_ERROR)
+                break;   // nothing more without more input
+            if (rc != Z_OK && rc != Z_STREAM_END)
+                return false;
+            const qint64 produced = kChunk - z.avail_out;
+            crc = crc32(crc, reinterpret_cast<const Bytef *>(out.constData()), uInt(produced));
+            total += quint64(produced);
+            ended = rc == Z_STREAM_END;
+            if (ended || (z.avail_in == 0 && z.avail_out > 0))
+                break;
+        }
+        if (ended && z.avail_in > 0)
+            return false;
+    }
+    return ended && total == e.uncompressedSize && quint32(crc) == e.crc;
+}
+
+// Whether the archive open in `fd` (`size` bytes) is whole as far as appends since
+// the batch record `r` can have changed it: its directory reads, begins with the
+// record's central headers unchanged, and every member written past the record's
+// directory offset has a local header that agrees with its central header and data
+// of the right length and CRC-32. An append that did not fully reach the disk fails
+// one of these.
+bool wholeSince(int fd, qint64 size, const Record &r)
+{
+    try {
+        const zipfmt::CentralDirectory cd = zipfmt::readCentralDirectory(fd, size);
+        qint64 headersSize = 0;
+        quint64 count = 0;
+        if (qint64(cd.offset) < r.directoryOffset
+            || !oldHeaders(r.tail, r.directoryOffset, cd.comment.size(), headersSize, count)
+            || cd.headersSize < headersSize || quint64(cd.entries.size()) < count
+            || memcmp(cd.tail.constData(), r.tail.constData(), size_t(headersSize)) != 0)
+            return false;
+        zipio::BlockReader in(fd);
+        for (qsizetype i = qsizetype(count); i < cd.entries.size(); ++i) {
+            const zipfmt::CentralEntry &e = cd.entries[i];
+            const qint64 at = qint64(e.localOffset);
+            if (at < r.directoryOffset)
+                return false;
+            const QByteArray h = in.readExactly(at, zipfmt::kLocalHeaderSize);
+            const char *p = h.constData();
+            const qint64 start = at + zipfmt::kLocalHeaderSize + zipfmt::get16(p + 26)
+                + zipfmt::get16(p + 28);
+            if (zipfmt::get32(p) != zipfmt::kLocalHeaderSig || zipfmt::get16(p + 6) != e.flags
+                || zipfmt::get16(p + 8) != e.method || zipfmt::get32(p + 14) != e.crc
+                || zipfmt::get32(p + 18) != e.compressedSize
+                || zipfmt::get32(p + 22) != e.uncompressedSize
+                || (e.flags & zipfmt::kFlagEncrypted)
+                || in.readExactly(at + zipfmt::kLocalHeaderSize, zipfmt::get16(p + 26)) != e.name
+                || start + qint64(e.compressedSize) > qint64(cd.offset)
+                || !dataChecksOut(in, start, e))
+                return false;
+        }
+        return true;
+    } catch (const platform::Error &) {
+        return false;
+    }
+}
+
 [[noreturn]] void repairFailed(const QString &archive, const QString &reason)
 {
     throw zipio::FinalError("Cannot repair zip file " + archive + ": " + reason);
@@ -212,14 +362,17 @@ void recoverArchive(const QString &archive)
                 || r.directoryOffset > st.st_size)
                 continue;
             // Same boot: the page cache kept every write, so only an append that was
-            // cut off needs undoing. After a reboot only the synced batch state counts.
+            // cut off needs undoing. After a reboot the synced batch state is what
+            // the archive can fall back to.
             if (sameBoot ? r.kind == kOperation : r.kind == kBatch) {
                 if (!use || sameBoot)
                     use = &r;
             }
         }
         try {
-            if (use)
+            // After a reboot a finished append is kept: only an archive that some
+            // unsynced write left broken goes back to the batch state.
+            if (use && (sameBoot || !wholeSince(afd.get(), st.st_size, *use)))
                 restore(afd.get(), *use);
         } catch (const platform::Error &e) {
             repairFailed(archive, e.message());
@@ -284,6 +437,7 @@ AppendGuard::AppendGuard(const QString &archive, int fd, qint64 oldSize, qint64 
         throw;
     }
     journalLength_ = state.journalLength;
+    ++state.running;
     step("journal");
 }
 
@@ -297,7 +451,9 @@ AppendGuard::~AppendGuard()
         zipio::truncateTo(fd_, oldSize_);
     } catch (const platform::Error &) {
         // The operation record stays: the next open repairs the archive from it.
-        registry()[key(archive_)].journal = false;
+        State &state = registry()[key(archive_)];
+        state.journal = false;
+        --state.running;
         return;
     }
     dropOperation();
@@ -312,11 +468,13 @@ void AppendGuard::commit()
 bool AppendGuard::dropOperation()
 {
     done_ = true;
+    State &state = registry()[key(archive_)];
+    --state.running;
     zipio::Fd jfd = zipio::openFile(journal_, O_RDWR);
     if (jfd.valid() && ::ftruncate(jfd.get(), off_t(journalLength_)) == 0)
         return true;
     // The record left behind undoes the append at the next open, this process's too.
-    registry()[key(archive_)].journal = false;
+    state.journal = false;
     return false;
 }
 
@@ -325,17 +483,30 @@ void noteRewrite(const QString &archive)
     registry()[key(archive)];
 }
 
-bool syncArchives()
+namespace {
+
+bool flush(Registry &reg, QString *failure)
 {
     bool ok = true;
+    const auto fail = [&](const QString &path, const QString &reason) {
+        if (ok && failure)
+            *failure = path + ": " + reason;
+        ok = false;
+    };
     std::set<QString> dirs;
-    auto &reg = registry();
     for (auto it = reg.begin(); it != reg.end();) {
         const QString &archive = it->first;
+        if (it->second.running > 0) {
+            // Only a program that ends in the middle of an append gets here; the
+            // journal must stay to undo it.
+            fail(archive, QStringLiteral("an append is still running"));
+            ++it;
+            continue;
+        }
         zipio::Fd fd = zipio::openFile(archive, O_RDONLY);
         const bool flushed = fd.valid() ? ::fsync(fd.get()) == 0 : errno == ENOENT;
         if (!flushed) {
-            ok = false;
+            fail(archive, zipio::systemReason());
             ++it;
             continue;
         }
@@ -344,9 +515,18 @@ bool syncArchives()
         dirs.insert(QFileInfo(archive).absolutePath());
         it = reg.erase(it);
     }
-    for (const QString &dir : dirs)
-        ok = (zipio::syncDirectory(dir) || !QFileInfo::exists(dir)) && ok;
+    for (const QString &dir : dirs) {
+        if (!zipio::syncDirectory(dir) && QFileInfo::exists(dir))
+            fail(dir, zipio::systemReason());
+    }
     return ok;
+}
+
+} // namespace
+
+bool syncArchives(QString *failure)
+{
+    return flush(registry(), failure);
 }
 
 void setBootIdForTesting(const QByteArray &id)

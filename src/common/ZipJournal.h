@@ -15,8 +15,11 @@
 //   boot) restoring it gives back a whole archive, whatever reached the disk.
 //
 // Every operation runs recoverArchive() first; a journal left by a process that is
-// gone is then applied and removed. syncArchives() makes every change since the last
-// call durable and removes the journals.
+// gone is then applied and removed: on the same boot an interrupted operation is
+// undone; after a reboot the archive is kept when it is whole, and only an archive
+// that unsynced appends left broken goes back to the batch state. So nothing that
+// completed is ever undone. syncArchives() makes every change since the last call
+// durable and removes the journals; a process that ends normally runs it on exit.
 
 #include <QByteArray>
 #include <QString>
@@ -25,7 +28,8 @@
 namespace zipjournal {
 
 // Brings the archive back to a whole state when a journal left by another process
-// shows an interrupted append (same boot) or unsynced appends (after a reboot).
+// shows an interrupted append (same boot) or appends that did not fully reach the
+// disk (after a reboot).
 // Throws platform::Error when the repair itself fails.
 void recoverArchive(const QString &archive);
 
@@ -63,10 +67,11 @@ private:
 void noteRewrite(const QString &archive);
 
 // Flushes every archive changed since the last call, then removes their journals
-// and flushes their directories. Callers run it once after a batch of changes (the
-// fetch run before it deletes raw messages). False when a flush failed; the
-// journals are then kept.
-bool syncArchives();
+// and flushes their directories. Callers run it once after a batch of changes (a
+// store command as it ends, the fetch run before it deletes raw messages). False when
+// a flush failed, with "<path>: <reason>" of the first failure in `failure`; the
+// journals of the archives that failed are kept.
+bool syncArchives(QString *failure = nullptr);
 
 // The journal path of an archive; a temporary file name beside it starts with
 // sideName(archive, "qvtmp").

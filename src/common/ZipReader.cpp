@@ -11,6 +11,7 @@
 
 #include <zip.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,8 +51,49 @@ unsigned memberMode(zip_t *z, zip_uint64_t index)
     return mode & ~zipio::currentUmask();
 }
 
+bool refuseNoReplaceRename = false;
+
+// A rename that never replaces an existing file.
+int renameNoReplace(const QByteArray &from, const QByteArray &to)
+{
+    if (refuseNoReplaceRename) {
+        errno = EINVAL;
+        return -1;
+    }
+    return ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+}
+
+// Copies the `size` bytes of the file `from` into a new file `target`, which the
+// call creates itself and so never replaces; false when `target` exists.
+bool copyExclusively(const QByteArray &from, qint64 size, const QString &target, unsigned mode)
+{
+    zipio::Fd in(::open(from.constData(), O_RDONLY | O_CLOEXEC));
+    if (!in.valid())
+        throw platform::Error(zipio::systemReason());
+    zipio::Fd out = zipio::openFile(target, O_WRONLY | O_CREAT | O_EXCL, int(mode));
+    if (!out.valid()) {
+        if (errno == EEXIST)
+            return false;
+        throw platform::Error(zipio::systemReason());
+    }
+    try {
+        for (qint64 pos = 0; pos < size;) {
+            const QByteArray data = zipio::readAt(in.get(), pos, std::min(kChunk, size - pos));
+            zipio::writeAt(out.get(), pos, data);
+            pos += data.size();
+        }
+        if (!out.close())
+            throw platform::Error(zipio::systemReason());
+    } catch (...) {
+        out.reset();
+        ::unlink(QFile::encodeName(target).constData());
+        throw;
+    }
+    return true;
+}
+
 // Writes member `index` to `target` through a hidden temporary file in the same
-// directory, then links it into place so that an existing file is never replaced.
+// directory, then moves it into place so that an existing file is never replaced.
 // False when `target` exists; throws with the reason when the member cannot be read.
 bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString &target)
 {
@@ -61,7 +103,11 @@ bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString 
         throw platform::Error(zipio::systemReason());
     struct Remove {
         QByteArray path;
-        ~Remove() { ::unlink(path.constData()); }
+        ~Remove()
+        {
+            if (!path.isEmpty())
+                ::unlink(path.constData());
+        }
     } remove{tempName};
 
     std::unique_ptr<zip_file_t, FileCloser> in(zip_fopen_index(z, index, 0));
@@ -78,14 +124,21 @@ bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString 
         zipio::writeAt(out.get(), pos, buf.constData(), n);
         pos += n;
     }
-    if (::fchmod(out.get(), mode_t(memberMode(z, index))) != 0 || !out.close())
+    // File systems without Unix modes (FAT, exFAT) refuse a mode they cannot keep.
+    const unsigned mode = memberMode(z, index);
+    if ((::fchmod(out.get(), mode_t(mode)) != 0 && errno != EPERM) || !out.close())
         throw platform::Error(zipio::systemReason());
-    if (::link(tempName.constData(), QFile::encodeName(target).constData()) != 0) {
-        if (errno == EEXIST)
-            return false;
-        throw platform::Error(zipio::systemReason());
+    if (renameNoReplace(tempName, QFile::encodeName(target)) == 0) {
+        remove.path.clear();
+        return true;
     }
-    return true;
+    if (errno == EEXIST)
+        return false;
+    // Where the file system has no such rename (some network and FUSE file systems),
+    // the target is created exclusively and filled from the temporary file.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EPERM)
+        throw platform::Error(zipio::systemReason());
+    return copyExclusively(tempName, pos, target, mode);
 }
 
 } // namespace
@@ -136,6 +189,11 @@ int extractMembers(const QString &archive, const QStringList &names, const QStri
     if (!firstFailure.isEmpty())
         throw platform::Error(firstFailure);
     return written;
+}
+
+void refuseNoReplaceRenameForTesting(bool refuse)
+{
+    refuseNoReplaceRename = refuse;
 }
 
 } // namespace zipread

@@ -13,10 +13,14 @@ using Announce = std::function<void(const QString &name, qint64 size)>;
 // Extracts the members named by `names` (see zipfmt::nameMatches; every member when
 // `names` is empty) into the existing directory `dir`, each under its bare,
 // sanitised name. A file that exists already is never replaced: the member is
-// skipped. Returns the number of files written. A member that cannot be read (damaged
-// data, unknown method, a password) is skipped too, and after the others are done a
+// skipped (also on file systems without hard links or a no-replace rename). Returns
+// the number of files written. A member that cannot be read (damaged data, unknown
+// method, a password) is skipped too, and after the others are done a
 // platform::Error names it; an archive that cannot be opened throws at once.
 int extractMembers(const QString &archive, const QStringList &names, const QString &dir,
                    const Announce &announce = {});
+
+// Test seam: makes the no-replace rename fail as on a file system without it.
+void refuseNoReplaceRenameForTesting(bool refuse);
 
 } // namespace zipread

@@ -70,9 +70,12 @@ public:
     TempFile(const TempFile &) = delete;
     TempFile &operator=(const TempFile &) = delete;
     int fd() const { return fd_.get(); }
+    // The new file is on disk before its name is: a power loss after the rename
+    // must not find a name for data that never got there. The directory is synced
+    // with the command's sync.
     void renameTo(const QString &archive, unsigned mode)
     {
-        if (::fchmod(fd_.get(), mode_t(mode)) != 0 || !fd_.close())
+        if (::fchmod(fd_.get(), mode_t(mode)) != 0 || ::fsync(fd_.get()) != 0 || !fd_.close())
             throw platform::Error(zipio::systemReason());
         zipjournal::step("rewrite-written");
         if (::rename(path_.constData(), QFile::encodeName(archive).constData()) != 0)

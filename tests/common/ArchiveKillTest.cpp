@@ -1,6 +1,7 @@
 // Archive changes are atomic: a process killed at any moment of an add or a
-// replacement leaves the old or the new archive, and a power loss before the batch
-// sync leaves the archive as it was at the last sync (or as the rewrite left it).
+// replacement leaves the old or the new archive. A power loss keeps what reached the
+// disk whole and takes an archive that unsynced appends left broken back to the last
+// sync (or to what the rewrite left); a command that completed is never undone.
 //
 // The killed process is this test program itself, started again to run the
 // disabled ArchiveKillChild test with the work described in its environment.
@@ -20,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <functional>
 
 using namespace archivetest;
 
@@ -29,22 +32,27 @@ const char kArchiveVar[] = "QUORVEL_KILL_ARCHIVE";
 const char kFileVar[] = "QUORVEL_KILL_FILE";
 const char kStepVar[] = "QUORVEL_KILL_STEP";
 
-// The child: adds the file to the archive, and kills itself at the named step.
+// The child: adds the files (separated by '|') to the archive, and kills itself at
+// the named step.
 TEST(ArchiveKillChild, DISABLED_Run)
 {
     const QString archive = qEnvironmentVariable(kArchiveVar);
-    const QString file = qEnvironmentVariable(kFileVar);
+    const QStringList files = qEnvironmentVariable(kFileVar).split('|');
     const QByteArray step = qgetenv(kStepVar);
     ASSERT_FALSE(archive.isEmpty());
+    // "exit:<step>" ends the program normally (statics and all) at that step.
     zipjournal::setStepHookForTesting([step](const char *name) {
         if (step == name)
             ::raise(SIGKILL);
+        if (step == QByteArray("exit:") + name)
+            std::exit(0);
     });
     platform::ScriptedPrompts prompts;
     TZipArchive zip;
     fputs("ready\n", stdout);
     fflush(stdout);
-    ZipFile(zip, archive, file);
+    for (const QString &file : files)
+        ZipFile(zip, archive, file);
 }
 
 struct ChildRun {
@@ -54,7 +62,7 @@ struct ChildRun {
 
 // Runs the child; with `killAfterMs` >= 0 kills it that long after it is ready.
 ChildRun runChild(const QString &archive, const QString &file, const QByteArray &step,
-             int killAfterMs)
+                  int killAfterMs)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -82,6 +90,13 @@ ChildRun runChild(const QString &archive, const QString &file, const QByteArray 
 
 class ArchiveKillTest : public ::testing::Test {
 protected:
+    // Children journal under the real boot identity; another one here is a reboot.
+    void TearDown() override { zipjournal::setBootIdForTesting({}); }
+    void simulateReboot(bool reboot)
+    {
+        zipjournal::setBootIdForTesting(reboot ? "after-reboot" : "");
+    }
+
     void SetUp() override
     {
         ASSERT_TRUE(tmp.isValid());
@@ -140,26 +155,51 @@ TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendOrARewrite)
     const QString added = writeFile(tmp.path() + "/new/three", newData);
     QMap<QString, QByteArray> appended = oldMembers;
     appended.insert("three", newData);
-    for (const char *step : {"journal", "members", "directory"}) {
-        restoreOld();
-        const ChildRun run = runChild(archive, added, step, -1);
-        EXPECT_TRUE(run.killed) << step;
-        EXPECT_FALSE(expectOldOrNew(appended, step)) << step << ": the append was undone";
-    }
-
     const QString replacing = writeFile(tmp.path() + "/new/two", newData);
     QMap<QString, QByteArray> replaced = oldMembers;
     replaced["two"] = newData;
-    for (const char *step : {"rewrite-written", "renamed"}) {
-        restoreOld();
-        const ChildRun run = runChild(archive, replacing, step, -1);
-        EXPECT_TRUE(run.killed) << step;
-        EXPECT_EQ(expectOldOrNew(replaced, step), std::string(step) == "renamed") << step;
+
+    for (bool reboot : {false, true}) {
+        // The same boot undoes an unfinished append; after a reboot an append whose
+        // every byte is there is kept.
+        const struct {
+            const char *step;
+            const QString &file;
+            const QMap<QString, QByteArray> &after;
+            bool isNew;
+        } runs[] = {{"journal", added, appended, false},
+                    {"members", added, appended, false},
+                    {"directory", added, appended, reboot},
+                    {"rewrite-written", replacing, replaced, false},
+                    {"renamed", replacing, replaced, true}};
+        for (const auto &r : runs) {
+            const std::string what = std::string(r.step) + (reboot ? " and a reboot" : "");
+            restoreOld();
+            EXPECT_TRUE(runChild(archive, r.file, r.step, -1).killed) << what;
+            simulateReboot(reboot);
+            EXPECT_EQ(expectOldOrNew(r.after, what), r.isNew) << what;
+        }
     }
 
+    // A program that ends in the middle of an append keeps the journal that undoes it.
     restoreOld();
-    EXPECT_TRUE(runChild(archive, added, {}, -1).finishedCleanly);
-    EXPECT_TRUE(expectOldOrNew(appended, "not killed"));
+    simulateReboot(false);
+    EXPECT_TRUE(runChild(archive, added, "exit:members", -1).finishedCleanly);
+    EXPECT_FALSE(expectOldOrNew(appended, "exit while appending"));
+}
+
+TEST_F(ArchiveKillTest, AppendsOfAProgramThatEndedNormallySurviveAReboot)
+{
+    const QString three = writeFile(tmp.path() + "/new/three", sampleData(7000, 4));
+    const QString four = writeFile(tmp.path() + "/new/four", "4");
+    QMap<QString, QByteArray> appended = oldMembers;
+    appended.insert("three", readFile(three));
+    appended.insert("four", "4");
+    EXPECT_TRUE(runChild(archive, three + '|' + four, {}, -1).finishedCleanly);
+    EXPECT_FALSE(QFileInfo::exists(zipjournal::journalPath(archive)))
+        << "a batch journal outlived the process";
+    simulateReboot(true);
+    EXPECT_TRUE(expectOldOrNew(appended, "after a reboot"));
 }
 
 TEST_F(ArchiveKillTest, KilledAtRandomMomentsWhileAddingALargeFile)
@@ -173,13 +213,16 @@ TEST_F(ArchiveKillTest, KilledAtRandomMomentsWhileAddingALargeFile)
     const QString sameName = writeFile(tmp.path() + "/new/one", big);
 
     int killedMidway = 0;
+    bool reboot = false;
     for (int delay : {5, 30, 100, 250, 600}) {
         for (const QString &file : {newName, sameName}) {
             restoreOld();
             const ChildRun run = runChild(archive, file, {}, delay);
             killedMidway += run.killed;
+            reboot = !reboot;
+            simulateReboot(reboot);
             const std::string what = "kill after " + std::to_string(delay) + " ms, "
-                + QFileInfo(file).fileName().toStdString();
+                + QFileInfo(file).fileName().toStdString() + (reboot ? ", reboot" : "");
             expectOldOrNew(file == newName ? appended : replaced, what, false);
         }
     }
@@ -187,37 +230,66 @@ TEST_F(ArchiveKillTest, KilledAtRandomMomentsWhileAddingALargeFile)
 }
 
 // A power loss is simulated by forgetting this process's journals (as a new process)
-// under another boot identity, after damaging what the appends wrote.
+// under another boot identity, after damaging what the appends wrote as a write that
+// did not reach the disk would.
 class ArchivePowerLossTest : public ArchiveKillTest {
 protected:
-    void TearDown() override { zipjournal::setBootIdForTesting({}); }
-
     QString add(const QString &name, const QByteArray &data)
     {
         TZipArchive zip;
         ZipFile(zip, archive, writeFile(tmp.path() + "/src/" + name, data));
         return name;
     }
+
+    // Rewrites the archive in place (same file) with `damage` applied.
+    void damageAndReboot(const std::function<void(QByteArray &)> &damage)
+    {
+        QByteArray onDisk = readFile(archive);
+        damage(onDisk);
+        writeFile(archive, onDisk);
+        zipjournal::forgetJournalsForTesting();
+        zipjournal::setBootIdForTesting("second-boot");
+    }
+
+    // Flips a bit in the data of the member `name` (its local header comes first).
+    static void spoilData(QByteArray &bytes, const QByteArray &name)
+    {
+        const qsizetype at = bytes.indexOf(name);
+        ASSERT_GT(at, 0);
+        bytes[at + name.size() + 3] = char(bytes[at + name.size() + 3] ^ 0x20);
+    }
 };
 
-TEST_F(ArchivePowerLossTest, UnsyncedAppendsGiveWayToTheLastSyncedArchive)
+TEST_F(ArchivePowerLossTest, AfterARebootWholeAppendsStayAndBrokenOnesGiveWay)
 {
-    zipjournal::setBootIdForTesting("first-boot");
-    restoreOld();
-    const QByteArray synced = readFile(archive);
-    add("three", "3");
-    add("four", "4");
-    ASSERT_TRUE(QFileInfo::exists(zipjournal::journalPath(archive)));
-
-    // Only part of the appends reached the disk.
-    QByteArray onDisk = readFile(archive);
-    onDisk.chop(40);
-    writeFile(archive, onDisk);
-    zipjournal::forgetJournalsForTesting();
-    zipjournal::setBootIdForTesting("second-boot");
-    zipjournal::recoverArchive(archive);
-    EXPECT_EQ(readFile(archive), synced);
-    EXPECT_FALSE(expectOldOrNew({}, "after the power loss"));
+    // Larger than the blocks the check reads and inflates.
+    const QByteArray fourth = sampleData(700 * 1024, 6);
+    QMap<QString, QByteArray> appended = oldMembers;
+    appended.insert("third.txt", "3");
+    appended.insert("fourth.txt", fourth);
+    const struct {
+        const char *what;
+        std::function<void(QByteArray &)> damage;
+    } cases[] = {
+        {"every byte there", [](QByteArray &) {}},
+        {"the directory cut short", [](QByteArray &b) { b.chop(40); }},
+        {"a member's data wrong", [](QByteArray &b) { spoilData(b, "fourth.txt"); }},
+    };
+    for (const auto &c : cases) {
+        zipjournal::setBootIdForTesting("first-boot");
+        restoreOld();
+        const QByteArray synced = readFile(archive);
+        add("third.txt", "3");
+        add("fourth.txt", fourth);
+        ASSERT_TRUE(QFileInfo::exists(zipjournal::journalPath(archive)));
+        damageAndReboot(c.damage);
+        zipjournal::recoverArchive(archive);
+        const bool kept = std::string(c.what) == "every byte there";
+        if (!kept) {
+            EXPECT_EQ(readFile(archive), synced) << c.what;
+        }
+        EXPECT_EQ(expectOldOrNew(appended, c.what), kept) << c.what;
+    }
 }
 
 TEST_F(ArchivePowerLossTest, SameBootKeepsWhatADeadProcessCompleted)
@@ -236,10 +308,9 @@ TEST_F(ArchivePowerLossTest, ARewriteInTheBatchStartsANewBatchRecord)
     zipjournal::setBootIdForTesting("first-boot");
     restoreOld();
     add("three", "3");
-    add("two", "two again");   // a rewrite: a new file
-    add("four", "4");          // an append to the new file
-    zipjournal::forgetJournalsForTesting();
-    zipjournal::setBootIdForTesting("second-boot");
+    add("two", "two again");           // a rewrite: a new file
+    add("fourth.txt", "4444 4444");    // an append to the new file, then broken
+    damageAndReboot([](QByteArray &b) { spoilData(b, "fourth.txt"); });
     QMap<QString, QByteArray> rewritten = oldMembers;
     rewritten.insert("three", "3");
     rewritten["two"] = "two again";

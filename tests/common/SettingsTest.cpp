@@ -147,6 +147,23 @@ TEST_F(SettingsTest, RefusedWriteRaisesUnableToWrite)
     EXPECT_TRUE(QFileInfo(ini()).isDir());
 }
 
+TEST_F(SettingsTest, ReadOnlyFileIsNeverReplaced)
+{
+    const QByteArray before = "[PERSONAL]\r\nUserName=Ann\r\n";
+    ASSERT_TRUE(writeFile(ini(), before));
+    ASSERT_EQ(::chmod(QFile::encodeName(ini()).constData(), 0444), 0);
+    QString error;
+    try {
+        WriteIniString("PERSONAL", "UserName", "Bea");
+    } catch (const platform::Error &e) {
+        error = e.message();
+    }
+    EXPECT_EQ(error, "Unable to write to " + platform::settingsFilePath());
+    EXPECT_THROW(ReadIniString("PERSONAL", "EmailAddress", ""), platform::Error);
+    EXPECT_EQ(ReadIniString("PERSONAL", "UserName", ""), "Ann");
+    EXPECT_EQ(content(), before);
+}
+
 TEST_F(SettingsTest, UnwritableConfigurationDirectoryRaises)
 {
     QDir(home.configDir()).removeRecursively();

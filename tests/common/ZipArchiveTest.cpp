@@ -6,6 +6,7 @@
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
 #include "common/ZipJournal.h"
+#include "common/ZipReader.h"
 #include "common/ZipWriter.h"
 #include "platform/Error.h"
 #include "platform/ScriptedPrompts.h"
@@ -119,22 +120,34 @@ TEST_F(ZipArchiveTest, ExtractNeverOverwritesAndExtractsAllForEmptyList)
     zip.FSpecArgs = {source("a.txt", "A"), source("b.txt", "B"), source("c.txt", "C")};
     zip.setZipFilename(archive);
     zip.Add();
-    writeFile(path("out/b.txt"), "mine");
+    // Also where the file system has no rename that refuses to replace a file.
+    for (const QString &out : {path("out"), path("out-fat")}) {
+        QDir().mkpath(out);
+        zipread::refuseNoReplaceRenameForTesting(out.endsWith("fat"));
+        writeFile(out + "/b.txt", "mine");
 
-    ASSERT_TRUE(ExtractFromArchive(zip, archive, "b.txt", path("out")));
-    EXPECT_EQ(readFile(path("out/b.txt")), QByteArray("mine"));
-    EXPECT_EQ(zip.SuccessCount(), 0);
-    EXPECT_TRUE(zip.FSpecArgs.isEmpty());
+        ASSERT_TRUE(ExtractFromArchive(zip, archive, "b.txt", out));
+        EXPECT_EQ(readFile(out + "/b.txt"), QByteArray("mine"));
+        EXPECT_EQ(zip.SuccessCount(), 0);
+        EXPECT_TRUE(zip.FSpecArgs.isEmpty());
 
-    zip.FSpecArgs.clear();
-    zip.setExtrBaseDir(path("out"));
-    zip.Extract();
-    EXPECT_EQ(zip.SuccessCount(), 2);
-    EXPECT_EQ(readFile(path("out/a.txt")), QByteArray("A"));
-    EXPECT_EQ(readFile(path("out/b.txt")), QByteArray("mine"));
-    EXPECT_EQ(readFile(path("out/c.txt")), QByteArray("C"));
-    EXPECT_EQ(QDir(path("out")).entryList(QDir::Files | QDir::Hidden).size(), 3)
-        << "no temporary file is left behind";
+        // c.txt appears while its member is being extracted.
+        zip.OnProgress = [&](TZipArchive *, const QString &name, qint64) {
+            if (name == "c.txt")
+                writeFile(out + "/c.txt", "late");
+        };
+        zip.FSpecArgs.clear();
+        zip.setExtrBaseDir(out);
+        zip.Extract();
+        zip.OnProgress = nullptr;
+        EXPECT_EQ(zip.SuccessCount(), 1);
+        EXPECT_EQ(readFile(out + "/a.txt"), QByteArray("A"));
+        EXPECT_EQ(readFile(out + "/b.txt"), QByteArray("mine"));
+        EXPECT_EQ(readFile(out + "/c.txt"), QByteArray("late"));
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3)
+            << "no temporary file is left behind";
+        zipread::refuseNoReplaceRenameForTesting(false);
+    }
 
     // A member that is not there extracts nothing and is no error.
     ExtractFile(zip, archive, "nothere.txt", path("out"));
@@ -392,18 +405,53 @@ TEST_F(ZipArchiveTest, ForeignArchivesWithDescriptorsAreNormalisedOnChange)
     EXPECT_TRUE(outsideReadersAccept(archive, &why)) << why.toStdString();
 }
 
-TEST_F(ZipArchiveTest, SyncFlushesAndDropsJournals)
+TEST_F(ZipArchiveTest, AStoreCommandSyncsOnceAsItEnds)
 {
     const QString archive = path("INBOX.fdr");
-    ZipFile(zip, archive, source("a", "a"));
-    ZipFile(zip, archive, source("b", "b"));   // an append: the batch journal appears
     const QString journal = zipjournal::journalPath(archive);
+    {
+        StoreCommand command;
+        ZipFile(zip, archive, source("a", "a"));
+        ZipFile(zip, archive, source("b", "b"));   // an append: the batch journal appears
+        {
+            StoreCommand inner;
+            ZipFile(zip, archive, source("c", "c"));
+            inner.finish();
+        }
+        EXPECT_TRUE(QFileInfo::exists(journal)) << "an inner command synced";
+        command.finish();
+        EXPECT_FALSE(QFileInfo::exists(journal));
+    }
+    {
+        // A command that ends early still syncs.
+        StoreCommand command;
+        ZipFile(zip, archive, source("d", "d"));
+        EXPECT_TRUE(QFileInfo::exists(journal));
+    }
+    EXPECT_FALSE(QFileInfo::exists(journal));
+
+    // A sync that fails is raised and keeps the journal; the next one completes.
+    const QString aside = path("aside");
+    {
+        StoreCommand command;
+        ZipFile(zip, archive, source("e", "e"));
+        ASSERT_TRUE(QFile::rename(archive, aside));
+        ASSERT_TRUE(QFile::link(archive, archive));   // opening it loops
+        QString error;
+        try {
+            command.finish();
+        } catch (const platform::Error &e) {
+            error = e.message();
+        }
+        EXPECT_TRUE(error.startsWith("Cannot save changes to " + archive + ": "))
+            << error.toStdString();
+    }
     EXPECT_TRUE(QFileInfo::exists(journal));
+    ASSERT_TRUE(QFile::remove(archive));
+    ASSERT_TRUE(QFile::rename(aside, archive));
     EXPECT_TRUE(syncArchives());
     EXPECT_FALSE(QFileInfo::exists(journal));
-    EXPECT_TRUE(syncArchives());
-    const Contents c = readWithLibzip(archive);
-    EXPECT_EQ(c.order, (QStringList{"a", "b"}));
+    EXPECT_EQ(readWithLibzip(archive).order, (QStringList{"a", "b", "c", "d", "e"}));
 }
 
 TEST_F(ZipArchiveTest, ExecutableMembersKeepTheirPermissions)
