@@ -304,12 +304,14 @@ TEST_F(FetchRun, ServerWithoutUniqueIdsOrWithOneFailing)
     }
     prompts.clear();
     {
-        // Message 2 has no unique-id (refused, or answered without one): skipped
-        // without a word; the bar stays where the last fetched message left it.
+        // Message 2's unique-id is refused, and message 3 has none and its header
+        // cannot be read to make one: both are skipped without a word; the bar stays
+        // where the last fetched message left it.
         state.KeepMailInServer = "No";
         Script s;
         s.login(4).uidl(1, "u1").retr(1, kOne).dele(1) << "C: UIDL 2" << "S: -ERR no such message"
-                                                        << "C: UIDL 3" << "S: +OK 3";
+                                                        << "C: UIDL 3" << "S: +OK 3" << "C: TOP 3 0"
+                                                        << "S: -ERR no such message";
         s.uidl(4, "u4").retr(4, kTwo).dele(4).quit();
         ScriptedServer server(s.steps);
         fetch(server);
