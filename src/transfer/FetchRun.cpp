@@ -93,6 +93,112 @@ struct FetchRun::Session {
         step("retr-line");
     }
 
+    bool flush() { return run.FlushRawFiles ? run.FlushRawFiles() : spool.sync(); }
+
+    // Ends the session. The server commits the deletions marked in it at QUIT, so
+    // the raw files of those messages must be on disk first; when they cannot be
+    // made so, the marks are taken back. True when deletions may have been committed.
+    bool endSession()
+    {
+        bool committed = false;
+        if (deletionsPending) {
+            committed = flush();
+            if (!committed)
+                run.client_.Rset();
+        }
+        deletionsPending = false;
+        run.exec("Quit", &TPop3Client::Quit);
+        step("quit");
+        return committed;
+    }
+
+    void failed(int howMany, const QString &why)
+    {
+        notFetched += howMany;
+        if (firstReason.isEmpty())
+            firstReason = why;
+    }
+
+    // The message numbers and unique-ids of a new session (STAT, then UIDL).
+    bool listMessages(QList<Entry> &listed)
+    {
+        TPop3Client &c = run.client_;
+        listing = &listed;
+        c.MsgNum = 0;
+        const bool ok = c.Stat() && c.Uidl();
+        listing = nullptr;
+        return ok;
+    }
+
+    // The unique-id of message `n`, whose server gives it none, made from its
+    // header lines (TOP n 0); empty when they cannot be read.
+    QString substituteId(int n)
+    {
+        TPop3Client &c = run.client_;
+        QByteArray header;
+        headerText = &header;
+        c.MsgNum = n;
+        c.MsgLines = 0;
+        bool ok = false;
+        try {
+            ok = c.Top();
+        } catch (...) {
+            headerText = nullptr;
+            throw;
+        }
+        headerText = nullptr;
+        return ok ? FetchRun::substituteUniqueId(header) : QString();
+    }
+
+    // Retrieves message `n` into the spool under the raw file `path` and, when mail
+    // is not kept, deletes it on the server; false when it was not kept.
+    bool fetch(int n, const QString &path)
+    {
+        TPop3Client &c = run.client_;
+        const bool keepOnServer = run.state_.KeepMailInServerOn();
+        committedDeletions = false;
+        run.msgNum_ = n;
+        if (run.OnMessageNumber)
+            run.OnMessageNumber(n);
+        run.trace(QStringLiteral("Message %1").arg(n));
+        retrStarted = false;
+        QString why;
+        bool writeFailed = true;
+        bool kept = false;
+        // A message the server keeps is held in memory while the run may hold more:
+        // no raw file is needed to keep it safe.
+        if (spool.begin(path, keepOnServer && spool.canHold(), why)) {
+            c.MsgNum = n;
+            bool received = false;
+            try {
+                received = c.Retr();
+            } catch (...) {
+                spool.abandon();
+                throw;
+            }
+            QString reason = c.ErrorMessage();
+            if (reason.isEmpty())
+                reason = QString::fromLatin1(c.LastResponse());
+            kept = spool.finish(received, QStringLiteral("Mail %1: %2").arg(n).arg(reason), why, writeFailed);
+        }
+        if (kept) {
+            if (!keepOnServer && run.exec("Delete", &TPop3Client::Delete)) {
+                deletionsPending = true;
+                step("dele");
+            }
+            return true;
+        }
+        failed(1, why);
+        // A reply the server refused leaves the conversation in step, and so does a
+        // message received whole that could not be written; a retrieval that timed
+        // out part-way does not, so that connection is ended and the next command
+        // opens a new one.
+        const bool refused = !retrStarted && c.LastResponse().startsWith('-');
+        if (!writeFailed && !refused && c.ProtocolState() != pop3Disconnected)
+            committedDeletions = endSession();
+        return false;
+    }
+
     void restore()
     {
         if (attached) {
@@ -124,6 +230,10 @@ struct FetchRun::Session {
     QByteArray *headerText = nullptr;
     // Set while a UIDL listing learns the numbers of a new session.
     QList<Entry> *listing = nullptr;
+    // The last fetch ended its session with deletions that may have been committed.
+    bool committedDeletions = false;
+    int notFetched = 0;
+    QString firstReason;
 };
 
 FetchRun::FetchRun(ControlCentreState &state, TPop3Client &client, RunProgress &progress,
@@ -218,39 +328,6 @@ void FetchRun::Run()
     RawMessageSpool spool(state_.InboxDir);
     spool.MaxHeldBytes = MaxHeldBytes;
     Session session(*this, spool);
-    auto flush = [&] { return FlushRawFiles ? FlushRawFiles() : spool.sync(); };
-    // Ends the session. The server commits the deletions marked in it at QUIT, so
-    // the raw files of those messages must be on disk first; when they cannot be
-    // made so, the marks are taken back. True when deletions may have been committed.
-    auto endSession = [&] {
-        bool committed = false;
-        if (session.deletionsPending) {
-            committed = flush();
-            if (!committed)
-                client_.Rset();
-        }
-        session.deletionsPending = false;
-        exec("Quit", &TPop3Client::Quit);
-        step("quit");
-        return committed;
-    };
-    // The unique-id of a message whose server gives it none: its header lines make one.
-    auto substitute = [&](int n) {
-        QByteArray header;
-        session.headerText = &header;
-        client_.MsgNum = n;
-        client_.MsgLines = 0;
-        bool ok = false;
-        try {
-            ok = client_.Top();
-        } catch (...) {
-            session.headerText = nullptr;
-            throw;
-        }
-        session.headerText = nullptr;
-        return ok ? substituteUniqueId(header) : QString();
-    };
-
     try {
         session.attach();
         msgFiles_.clear();
@@ -258,137 +335,13 @@ void FetchRun::Run()
         progress_.begin(RunProgress::Kind::Fetch, count, QString::number(count) + QStringLiteral(" mail(s) to be fetched"));
         session.shown = true;
 
-        QList<Entry> work;
-        for (int n = 1; n <= count; ++n)
-            work << Entry{n, {}, false};
-        QSet<QString> handled;
-        QSet<QString> written;
-        bool renumber = false;
-        int bar = 0;
-        int notFetched = 0;
-        QString firstReason;
-        auto giveUp = [&](qsizetype left) {
-            notFetched += int(left);
-            if (firstReason.isEmpty())
-                firstReason = client_.ErrorMessage();
-        };
-
-        for (qsizetype i = 0; i < work.size(); ++i) {
-            if (stopRequested())
-                break;
-            if (std::exchange(renumber, false)) {
-                // The session that ended committed deletions: the server numbers its
-                // messages anew in the next one.
-                QList<Entry> listed;
-                session.listing = &listed;
-                client_.MsgNum = 0;
-                const bool learnt = client_.Stat() && client_.Uidl();
-                session.listing = nullptr;
-                if (!learnt) {
-                    giveUp(work.size() - i);
-                    break;
-                }
-                work.resize(i);
-                for (const Entry &e : listed) {
-                    if (e.uid.isEmpty() || !handled.contains(e.uid))
-                        work << e;
-                }
-                if (i == work.size())
-                    break;
-            }
-            const int n = work[i].number;
-            QString uid = work[i].uid;
-            if (!work[i].listed) {
-                client_.MsgNum = n;
-                if (!client_.Uidl()) {
-                    // Without a connection (it was lost and could not be opened again)
-                    // no further message can be fetched either.
-                    if (client_.ProtocolState() == pop3Disconnected) {
-                        giveUp(work.size() - i);
-                        break;
-                    }
-                    continue;
-                }
-                uid = client_.MsgUidl();
-            }
-            if (uid.isEmpty()) {
-                uid = substitute(n);
-                if (uid.isEmpty()) {
-                    if (client_.ProtocolState() == pop3Disconnected) {
-                        giveUp(work.size() - i);
-                        break;
-                    }
-                    continue;
-                }
-            }
-            if (handled.contains(uid))
-                continue;
-            handled.insert(uid);
-            if (AlreadyFetched(state_.HistoryList, uid)) {
-                progress_.advance(bar, QStringLiteral("Mail %1 is already fetched").arg(n));
-                continue;
-            }
-            const QString path = state_.InboxDir + RawMessageFileName(uid);
-            // A raw file of that name holds a message not yet stored (two unique-ids
-            // that make the same file name): this one waits for the next run.
-            if (written.contains(path) || QFileInfo::exists(path)) {
-                trace(QStringLiteral("Mail %1 left on the server: %2 exists").arg(n).arg(path));
-                continue;
-            }
-            msgNum_ = n;
-            if (OnMessageNumber)
-                OnMessageNumber(n);
-            trace(QStringLiteral("Message %1").arg(n));
-            session.retrStarted = false;
-            QString why;
-            bool writeFailed = true;
-            bool kept = false;
-            // A message the server keeps is held in memory while the run may hold
-            // more: no raw file is needed to keep it safe.
-            const bool hold = state_.KeepMailInServerOn() && spool.canHold();
-            if (spool.begin(path, hold, why)) {
-                client_.MsgNum = n;
-                bool received = false;
-                try {
-                    received = client_.Retr();
-                } catch (...) {
-                    spool.abandon();
-                    throw;
-                }
-                QString reason = client_.ErrorMessage();
-                if (reason.isEmpty())
-                    reason = QString::fromLatin1(client_.LastResponse());
-                kept = spool.finish(received, QStringLiteral("Mail %1: %2").arg(n).arg(reason), why, writeFailed);
-            }
-            if (kept) {
-                msgFiles_.append(path);
-                written.insert(path);
-                if (!state_.KeepMailInServerOn() && exec("Delete", &TPop3Client::Delete)) {
-                    session.deletionsPending = true;
-                    step("dele");
-                }
-            } else {
-                ++notFetched;
-                if (firstReason.isEmpty())
-                    firstReason = why;
-                // A reply the server refused leaves the conversation in step, and so
-                // does a message received whole that could not be written; a
-                // retrieval that timed out part-way does not, so that connection is
-                // ended and the next command opens a new one.
-                const bool refused = !session.retrStarted && client_.LastResponse().startsWith('-');
-                if (!writeFailed && !refused && client_.ProtocolState() != pop3Disconnected)
-                    renumber = endSession();
-            }
-            bar = int(i) + 1;
-            progress_.advance(bar, QStringLiteral("%1 out of %2 fetched").arg(bar).arg(count));
-        }
-
-        endSession();
-        if (notFetched > 0) {
+        fetchAll(session, count);
+        session.endSession();
+        if (session.notFetched > 0) {
             prompts_.warning(QStringLiteral("%1 mail(s) could not be fetched (%2).\rThey stay on the "
                                             "server for the next fetch.")
-                                 .arg(notFetched)
-                                 .arg(firstReason));
+                                 .arg(session.notFetched)
+                                 .arg(session.firstReason));
         } else if (msgFiles_.isEmpty() && !stopRequested()) {
             prompts_.information("There is no mail to fetch.");
         }
@@ -399,7 +352,7 @@ void FetchRun::Run()
         // The connection stays open for the next run's QUIT: its deletions must
         // not be committed before their raw files are on disk.
         try {
-            if (session.deletionsPending && !flush())
+            if (session.deletionsPending && !session.flush())
                 client_.Rset();
         } catch (...) {
         }
@@ -409,4 +362,82 @@ void FetchRun::Run()
 
     step("decode");
     decode(spool.take(msgFiles_));
+}
+
+void FetchRun::fetchAll(Session &session, int count)
+{
+    QList<Entry> work;
+    for (int n = 1; n <= count; ++n)
+        work << Entry{n, {}, false};
+    QSet<QString> handled;
+    QSet<QString> written;
+    bool renumber = false;
+    int bar = 0;
+    // Without a connection (it was lost and could not be opened again) no further
+    // message can be fetched either.
+    auto lostFrom = [&](qsizetype i) {
+        if (client_.ProtocolState() != pop3Disconnected)
+            return false;
+        session.failed(int(work.size() - i), client_.ErrorMessage());
+        return true;
+    };
+
+    for (qsizetype i = 0; i < work.size(); ++i) {
+        if (stopRequested())
+            break;
+        if (std::exchange(renumber, false)) {
+            // The session that ended committed deletions: the server numbers its
+            // messages anew in this one.
+            QList<Entry> listed;
+            if (!session.listMessages(listed)) {
+                session.failed(int(work.size() - i), client_.ErrorMessage());
+                break;
+            }
+            work.resize(i);
+            for (const Entry &e : listed) {
+                if (e.uid.isEmpty() || !handled.contains(e.uid))
+                    work << e;
+            }
+            if (i == work.size())
+                break;
+        }
+        const int n = work[i].number;
+        QString uid = work[i].uid;
+        if (!work[i].listed) {
+            client_.MsgNum = n;
+            if (!client_.Uidl()) {
+                if (lostFrom(i))
+                    break;
+                continue;
+            }
+            uid = client_.MsgUidl();
+        }
+        if (uid.isEmpty() && (uid = session.substituteId(n)).isEmpty()) {
+            if (lostFrom(i))
+                break;
+            continue;
+        }
+        if (handled.contains(uid))
+            continue;
+        handled.insert(uid);
+        if (AlreadyFetched(state_.HistoryList, uid)) {
+            progress_.advance(bar, QStringLiteral("Mail %1 is already fetched").arg(n));
+            continue;
+        }
+        const QString path = state_.InboxDir + RawMessageFileName(uid);
+        // A raw file of that name holds a message not yet stored (two unique-ids
+        // that make the same file name): this one waits for the next run.
+        if (written.contains(path) || QFileInfo::exists(path)) {
+            trace(QStringLiteral("Mail %1 left on the server: %2 exists").arg(n).arg(path));
+            continue;
+        }
+        if (session.fetch(n, path)) {
+            msgFiles_.append(path);
+            written.insert(path);
+        } else {
+            renumber = session.committedDeletions;
+        }
+        bar = int(i) + 1;
+        progress_.advance(bar, QStringLiteral("%1 out of %2 fetched").arg(bar).arg(count));
+    }
 }

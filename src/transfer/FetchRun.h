@@ -78,6 +78,8 @@ public:
 private:
     struct Session;
 
+    // Goes through the `count` messages of the mailbox.
+    void fetchAll(Session &session, int count);
     bool exec(const QString &label, bool (TPop3Client::*operation)());
     void status(const QString &text);
     void trace(const QString &line);
