@@ -174,12 +174,6 @@ TfrmPopup *TfrmGetMail::popup()
     return ownPopup_;
 }
 
-void TfrmGetMail::requestStop()
-{
-    if (run_)
-        run_->requestStop();
-}
-
 void TfrmGetMail::GetAllButtonClick()
 {
     if (run_)

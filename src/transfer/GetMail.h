@@ -32,8 +32,6 @@ public:
     virtual void GetAllButtonClick();
     // True while GetAllButtonClick runs.
     bool Running() const { return run_ != nullptr; }
-    // Asks the run in progress to end after the message it is retrieving.
-    void requestStop();
 
     // Copy the post-office settings into the edit fields (the password
     // unscrambled); FormShow also clears InfoLabel.

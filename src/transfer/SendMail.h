@@ -27,9 +27,6 @@ public:
     // Lines of mails the server refused or could not be reached for stay unmarked.
     virtual void bnSendClick();
 
-    // Ends the run in progress after the mail being posted.
-    void requestStop() { run_.requestStop(); }
-
     // Drops the marked lines of meTemp and saves the rest as the queue file, together
     // with any line queued while the run was going on.
     void RemoveSentMailFromQueue();
