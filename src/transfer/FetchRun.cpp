@@ -332,7 +332,8 @@ void FetchRun::Run()
         session.attach();
         msgFiles_.clear();
         spool.prepare();
-        progress_.begin(RunProgress::Kind::Fetch, count, QString::number(count) + QStringLiteral(" mail(s) to be fetched"));
+        progress_.begin(RunProgress::Kind::Fetch, count,
+                        QString::number(count) + QStringLiteral(" mail(s) to be fetched"));
         session.shown = true;
 
         fetchAll(session, count);

@@ -174,7 +174,8 @@ TEST_F(ControlCentreRun, CommandsThatWouldDisturbARunAreRefused)
         });
         cc->tbFetch->trigger();
         EXPECT_EQ(server.verdict(), "");
-        EXPECT_EQ(prompts.recorded, (QList<RecordedPrompt>{refused, refused, {PromptKind::Information, "You have 1 new mail(s)"}}));
+        EXPECT_EQ(prompts.recorded,
+                  (QList<RecordedPrompt>{refused, refused, {PromptKind::Information, "You have 1 new mail(s)"}}));
         EXPECT_EQ(cc->state().InboxDir, inbox);
         EXPECT_EQ(ReadIniString("quorvel", "Application Path", ""), home.appPath);
         EXPECT_EQ(testsupport::readFile(home.queueFile()), "mail1\r\n");
