@@ -321,7 +321,8 @@ void FetchRun::Run()
     const int count = client_.MsgCount();
     status(QStringLiteral("Stat ok, %1 messages %2 bytes").arg(count).arg(client_.MsgSize()));
     if (count == 0) {
-        prompts_.information("There is no mail to fetch.");
+        if (!stopRequested())
+            prompts_.information("There is no mail to fetch.");
         return;
     }
 
