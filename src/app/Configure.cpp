@@ -132,6 +132,11 @@ void TfrmConfigure::tbFontClick()
 
 void TfrmConfigure::bnSaveClick()
 {
+    // A run works in the directories and with the settings it started with.
+    if (controlCentre_.state().Runs.active()) {
+        platform::prompts().information(RunState::kRefusal);
+        return;
+    }
     const QString appPath = edAppPath->text();
     if (!QFileInfo(appPath).isDir()) {
         platform::prompts().warning("Directory " + appPath + " does not exists");

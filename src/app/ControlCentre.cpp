@@ -48,6 +48,11 @@ TfrmControlCentre::TfrmControlCentre(QWidget *parent)
     move(5, 5);
     setFixedSize(sizeHint());
     setWindowTitle("quorvel");
+    // A run started elsewhere than by Post or Fetch ends the close it postponed.
+    connect(&state_.Runs, &RunState::activeChanged, this, [this](bool active) {
+        if (!active)
+            finishPendingClose();
+    }, Qt::QueuedConnection);
 
     FormCreate();
 }
@@ -225,6 +230,10 @@ void TfrmControlCentre::tbPostClick()
         prompts.information("No mail in queue");
         return;
     }
+    if (state_.Runs.active()) {
+        prompts.information(RunState::kRefusal);
+        return;
+    }
     const QString queue = QueueFilePath(state_.OutboxDir);
     if (!QFileInfo::exists(queue)) {
         prompts.information("No mail in queue");
@@ -241,16 +250,23 @@ void TfrmControlCentre::tbPostClick()
     placeBelow(frmSendMail, frameGeometry().left() + buttonLeft(tbPost));
     frmSendMail->bnSendClick();
     frmSendMail->RemoveSentMailFromQueue();
+    finishPendingClose();
 }
 
 void TfrmControlCentre::tbFetchClick()
 {
     // A click that the running fetch lets through must not clear its list of new mail.
-    if (frmGetMail->Running())
+    if (frmGetMail->Running() || state_.Runs.kind() == RunState::Fetch)
         return;
+    if (state_.Runs.active()) {
+        platform::prompts().information(RunState::kRefusal);
+        return;
+    }
     state_.NewMailList.clear();
     placeBelow(frmGetMail, frameGeometry().left() + buttonLeft(tbFetch));
     frmGetMail->GetAllButtonClick();
+    if (finishPendingClose())
+        return;
     if (const qsizetype n = state_.NewMailList.size(); n > 0)
         platform::prompts().information("You have " + QString::number(n) + " new mail(s)");
 }
@@ -315,8 +331,25 @@ void TfrmControlCentre::Exit1Click()
     close();
 }
 
+bool TfrmControlCentre::finishPendingClose()
+{
+    if (!closePending_ || state_.Runs.active())
+        return false;
+    close();
+    return true;
+}
+
 void TfrmControlCentre::closeEvent(QCloseEvent *event)
 {
+    // A run holds the lists, the queue and the connection: it ends at its next safe
+    // point, and the window closes once the run's command has returned.
+    if (state_.Runs.active()) {
+        event->ignore();
+        closePending_ = true;
+        state_.Runs.requestStop();
+        return;
+    }
+    closePending_ = false;
     state_.NewMailList.clear();
     state_.HistoryList.clear();
     event->accept();

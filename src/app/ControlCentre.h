@@ -83,9 +83,13 @@ signals:
     void closed();
 
 protected:
+    // Closing during a run asks the run to stop and postpones the close.
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Closes the window when a close was postponed and no run is in progress; true
+    // when it did.
+    bool finishPendingClose();
     // The creation steps after placement: environment, font, lists, history.
     void FormCreate();
     void buildToolbar();
@@ -96,4 +100,5 @@ private:
     void placeBelow(QWidget *window, int left) const;
 
     ControlCentreState state_;
+    bool closePending_ = false;
 };

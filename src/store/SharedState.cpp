@@ -46,3 +46,28 @@ QStringList ControlCentreState::FileListBox1(const QString &dir, const QString &
 {
     return QDir(dir).entryList({mask}, QDir::Files, QDir::Name | QDir::IgnoreCase);
 }
+
+bool RunState::begin(Kind kind)
+{
+    if (kind_ != None)
+        return false;
+    kind_ = kind;
+    stop_ = false;
+    emit activeChanged(true);
+    return true;
+}
+
+void RunState::end()
+{
+    if (kind_ == None)
+        return;
+    kind_ = None;
+    stop_ = false;
+    emit activeChanged(false);
+}
+
+void RunState::requestStop()
+{
+    if (kind_ != None)
+        stop_ = true;
+}

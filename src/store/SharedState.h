@@ -7,8 +7,58 @@
 #include "common/ZipArchive.h"
 #include "common/ZunEncryption.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+
+// Which run (posting or fetching) is in progress. The runs keep the event loop
+// turning, so commands arrive in the middle of one; they read this to refuse what
+// would disturb it, and a close asks the run to end at its next safe point.
+class RunState : public QObject {
+    Q_OBJECT
+public:
+    enum Kind { None, Post, Fetch };
+
+    // What a command that cannot start during a run shows.
+    static inline const QString kRefusal =
+        QStringLiteral("Mail is being posted or fetched.\rPlease try again when it has finished.");
+
+    Kind kind() const { return kind_; }
+    bool active() const { return kind_ != None; }
+    // True once a stop was asked for the run in progress.
+    bool stopRequested() const { return stop_; }
+
+    // A run starts: false (and nothing changes) when another one is in progress.
+    bool begin(Kind kind);
+    void end();
+    // Asks the run in progress to end at its next safe point.
+    void requestStop();
+
+signals:
+    void activeChanged(bool active);
+
+private:
+    Kind kind_ = None;
+    bool stop_ = false;
+};
+
+// Marks a run in progress for the lifetime of the scope, when no other one is.
+class RunScope {
+public:
+    RunScope(RunState &state, RunState::Kind kind) : state_(state), started_(state.begin(kind)) {}
+    ~RunScope()
+    {
+        if (started_)
+            state_.end();
+    }
+    RunScope(const RunScope &) = delete;
+    RunScope &operator=(const RunScope &) = delete;
+    bool started() const { return started_; }
+
+private:
+    RunState &state_;
+    bool started_;
+};
 
 class ControlCentreState {
 public:
@@ -46,6 +96,8 @@ public:
 
     // True while a posting run holds the queue in meTemp.
     bool PostingBusy = false;
+    // The posting or fetching run in progress.
+    RunState Runs;
     // Mails fetched in the current fetch run, one entry each.
     QStringList NewMailList;
     // The lines of the fetch history file, oldest first.

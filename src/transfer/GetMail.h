@@ -4,23 +4,16 @@
 // POP3 connection's parameters, DisplayMemo collects the protocol trace and
 // meMsgFile the raw message files of the current run.
 //
-// Nothing fetched is lost. A raw message file appears under its name
-// ("Msg" + unique-id + ".txt" in InboxDir) only once the whole message is in it;
-// when the run deletes mail on the server, the raw files are flushed to disk before
-// QUIT lets the server commit the deletions; raw files left by a run that ended
-// early are stored at the start of the next run, before anything is fetched.
-// Messages that stay on the server (KeepMailInServer "Yes") are held in memory up to
-// a bound instead: the server's copy keeps them until they are stored.
+// The run itself is FetchRun; the window hands it the fields and shows its progress.
 
 #include "net/Pop3Client.h"
 
-#include <QFile>
-#include <QHash>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
 
 class ControlCentreState;
+class FetchRun;
 class QLabel;
 class QLineEdit;
 class TfrmPopup;
@@ -38,7 +31,7 @@ public:
     // turning) does nothing.
     virtual void GetAllButtonClick();
     // True while GetAllButtonClick runs.
-    bool Running() const { return busy_; }
+    bool Running() const { return run_ != nullptr; }
 
     // Copy the post-office settings into the edit fields (the password
     // unscrambled); FormShow also clears InfoLabel.
@@ -61,9 +54,6 @@ public:
     void Pop3ClientUidlBegin(TPop3Client *Sender);
     void Pop3ClientUidlEnd(TPop3Client *Sender);
     void Pop3ClientUidlLine(TPop3Client *Sender);
-    // During a run: writes the client's current line to the open raw message file.
-    // A line the socket delivered in pieces is written back as the one line it was.
-    void WriteMessageLine(TPop3Client *Sender);
 
     QLineEdit *HostEdit;
     QLineEdit *PortEdit;
@@ -98,38 +88,15 @@ protected:
     void showEvent(QShowEvent *event) override;
 
     // Makes the raw files written so far durable before the server may delete their
-    // messages; true when done. The run calls it once, before QUIT.
+    // messages; true when done. The run calls it before QUIT.
     virtual bool FlushRawFiles();
 
     ControlCentreState &state_;
 
 private:
-    struct Run;
-
-    // The raw files of the previous runs that were not stored yet.
-    void StoreLeftovers();
-    // Retrieves message `n` into the raw file `path`, or, with `hold`, into memory
-    // while the run's bound allows; false when the message did not arrive whole or
-    // the file could not be written (the reason in `why`).
-    bool FetchMessage(int n, const QString &path, bool hold, QString &why, bool &writeFailed);
-    bool openRawFile();
-    QString retrFailure() const;
-    void DecodeRun(const QStringList &rawFiles);
-    void dropHeldMessages();
     TfrmPopup *popup();
     void trace(const QString &line);
-    void flushBuffer();
 
-    bool busy_ = false;
-    bool lineCut_ = false;
-    QString partialDir_;
-    QString partialPath_;
-    QFile rawFile_;
-    bool holding_ = false;
-    QHash<QString, QByteArray> heldText_;
-    qint64 heldBytes_ = 0;
-    QByteArray rawBuffer_;
-    bool rawWriteFailed_ = false;
-    QString rawWriteError_;
+    FetchRun *run_ = nullptr;
     TfrmPopup *ownPopup_ = nullptr;
 };

@@ -35,6 +35,35 @@ TfrmPopup::TfrmPopup(QWidget *parent)
     Panel1->setAlignment(Qt::AlignCenter);
 }
 
+void TfrmPopup::begin(Kind kind, int count, const QString &text)
+{
+    pbBar->setValue(0);
+    pbBar->setMaximum(count);
+    TBusyIndicator *shown = kind == Kind::Post ? gaPost : gaFetch;
+    TBusyIndicator *hidden = kind == Kind::Post ? gaFetch : gaPost;
+    hidden->stop();
+    hidden->hide();
+    shown->show();
+    shown->move(12, 12);
+    shown->start();
+    Panel1->clear();
+    show();
+    Panel1->setText(text);
+}
+
+void TfrmPopup::advance(int position, const QString &text)
+{
+    pbBar->setValue(position);
+    Panel1->setText(text);
+}
+
+void TfrmPopup::end()
+{
+    gaPost->stop();
+    gaFetch->stop();
+    close();
+}
+
 void TfrmPopup::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous())

@@ -1,16 +1,15 @@
 #pragma once
-// The send-mail window: the hidden carrier of the posting run. The control centre's
-// Post command loads the queue into meTemp, runs bnSendClick and then
-// RemoveSentMailFromQueue. Each queued mail goes out in an SMTP connection of its
-// own as a multipart message: the text part is the marker line, the first
-// attachment the mail's body file, then the files named in its queue line.
+// The send-mail window: the hidden carrier of the posting run (PostRun). The control
+// centre's Post command loads the queue into meTemp, runs bnSendClick and then
+// RemoveSentMailFromQueue. The text part of every posted mail is the marker line.
+
+#include "transfer/PostRun.h"
 
 #include <QByteArray>
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <optional>
 
 class ControlCentreState;
 class TCustomSmtpClient;
@@ -56,13 +55,7 @@ protected:
     ControlCentreState &state_;
 
 private:
-    // Posts the mail of meTemp's line `index` of `count`; `recipients` is the run's
-    // recipient list.
-    void PostQueueLine(int index, int count, QStringList &recipients);
-    void ShowProgress(int lineCount);
-    void HideProgress();
+    TfrmPopup *popup();
 
-    // The queue file's lines as this run loaded them, until the clean-up: lines
-    // found in the file beyond them were queued during the run.
-    std::optional<QStringList> loadedQueue_;
+    PostRun run_;
 };

@@ -181,29 +181,6 @@ TEST_F(ControlCentreTest, PostHandsTheQueueToTheRunAndDropsTheMarkedLines)
     EXPECT_FALSE(state().PostingBusy);
 }
 
-TEST_F(ControlCentreTest, AFailedRunKeepsTheQueueAndPostIsAvailableAgain)
-{
-    auto *send = new FakeSendMail(state(), cc.get());
-    cc->frmSendMail = send;
-    const QByteArray queue = "mail1\r\nmail2\r\n";
-    testsupport::writeFile(home.queueFile(), queue);
-    send->run = [](ControlCentreState &s) {
-        s.meTemp[0] = "SENT" + s.meTemp[0];
-        throw platform::Error("Unable to connect");
-    };
-
-    cc->tbPost->trigger();
-    EXPECT_EQ(prompts.recorded, (QList<RecordedPrompt>{{PromptKind::Error, "Unable to connect"}}));
-    EXPECT_EQ(testsupport::readFile(home.queueFile()), queue);
-    EXPECT_FALSE(state().PostingBusy);
-
-    prompts.clear();
-    send->run = nullptr;
-    cc->tbPost->trigger();
-    EXPECT_EQ(send->runs, 2);
-    EXPECT_TRUE(prompts.recorded.isEmpty());
-}
-
 TEST_F(ControlCentreTest, FetchReportsTheNewMails)
 {
     auto *get = new FakeGetMail(state(), cc.get());

@@ -8,6 +8,8 @@
 #include "common/ArchiveOps.h"
 #include "common/Settings.h"
 #include "common/ZipArchive.h"
+#include "net/Md5.h"
+#include "net/Pop3Client.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/ScriptedPrompts.h"
@@ -18,6 +20,7 @@
 #include "support/ArchiveContents.h"
 #include "support/TempHome.h"
 #include "transfer/BusyIndicator.h"
+#include "transfer/FetchRun.h"
 #include "transfer/GetMail.h"
 #include "transfer/Popup.h"
 
@@ -118,6 +121,20 @@ protected:
     }
 };
 
+// The progress a run shows, one line per call.
+struct RecordingProgress : RunProgress {
+    QStringList events;
+    void begin(Kind kind, int count, const QString &text) override
+    {
+        events << QStringLiteral("%1 %2: %3").arg(kind == Kind::Post ? "post" : "fetch").arg(count).arg(text);
+    }
+    void advance(int position, const QString &text) override
+    {
+        events << QStringLiteral("%1: %2").arg(position).arg(text);
+    }
+    void end() override { events << "end"; }
+};
+
 class FetchRun : public ::testing::Test {
 protected:
     FetchRun()
@@ -153,6 +170,19 @@ protected:
         state.NewMailList.clear();
         get->GetAllButtonClick();
     }
+    // The run itself without a window: its own client with a quick wait, and a
+    // recording progress.
+    void runCore(ScriptedServer &server)
+    {
+        TPop3Client client;
+        client.SetWait(&wait.wait);
+        QStringList files;
+        progress.events.clear();
+        ::FetchRun run(state, client, progress, prompts, files);
+        run.Account = {"127.0.0.1", server.portText(), "erin", "erin-secret"};
+        state.NewMailList.clear();
+        run.Run();
+    }
 
     QStringList members(const QString &archive) { return testsupport::memberNames(state.InboxDir + archive); }
     QByteArray member(const QString &archive, const QString &name)
@@ -176,6 +206,8 @@ protected:
     ControlCentreState state;
     TfrmPopup popup;
     std::unique_ptr<ObservedGetMail> get;
+    nettest::HiddenWait wait{40};
+    RecordingProgress progress;
 };
 
 const QByteArray kOne = message("one@test", "First", "Hello one.\r\n");
@@ -304,12 +336,14 @@ TEST_F(FetchRun, ServerWithoutUniqueIdsOrWithOneFailing)
     }
     prompts.clear();
     {
-        // Message 2 has no unique-id (refused, or answered without one): skipped
-        // without a word; the bar stays where the last fetched message left it.
+        // Message 2's unique-id is refused, and message 3 has none and its header
+        // cannot be read to make one: both are skipped without a word; the bar stays
+        // where the last fetched message left it.
         state.KeepMailInServer = "No";
         Script s;
         s.login(4).uidl(1, "u1").retr(1, kOne).dele(1) << "C: UIDL 2" << "S: -ERR no such message"
-                                                        << "C: UIDL 3" << "S: +OK 3";
+                                                        << "C: UIDL 3" << "S: +OK 3" << "C: TOP 3 0"
+                                                        << "S: -ERR no such message";
         s.uidl(4, "u4").retr(4, kTwo).dele(4).quit();
         ScriptedServer server(s.steps);
         fetch(server);
@@ -419,6 +453,62 @@ TEST_F(FetchRun, ARetrievalThatTimesOutEndsItsConnection)
     EXPECT_EQ(prompts.texts(PromptKind::Warning).size(), 1);
     EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test"}));
     EXPECT_EQ(partialFilesLeft(), QStringList());
+}
+
+// After a session that committed deletions the server numbers its messages anew:
+// the run learns the numbers again and fetches each message it has not handled once.
+TEST_F(FetchRun, AfterCommittedDeletionsTheNumbersAreLearntAgain)
+{
+    state.KeepMailInServer = "No";
+    const QByteArray three = message("three@test", "Third", "Hello three.\r\n");
+    Script s;
+    s.login(3).uidl(1, "u1").retr(1, kOne).dele(1).uidl(2, "u2") << "C: RETR 2" << "S: +OK"
+        << Step::raw("Subject: slow\r\n") << "C: QUIT" << "<silence>" << "<accept>";
+    // DELE 1 was committed: u2 and u3 are messages 1 and 2 now.
+    s.logon() << "C: STAT" << "S: +OK 2 200" << "C: UIDL" << "S: +OK" << "S: 1 u2" << "S: 2 u3" << "S: .";
+    s.retr(2, three).dele(2).quit();
+    ScriptedServer server(s.steps);
+    runCore(server);
+    EXPECT_EQ(server.verdict(), "");
+    ASSERT_EQ(prompts.texts().size(), 1);
+    EXPECT_TRUE(prompts.texts()[0].startsWith("1 mail(s) could not be fetched (Mail 2: "));
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "three@test"}));
+    EXPECT_EQ(historyText(), "20261207 u1.txt\r\n20261207 u3.txt\r\n");
+    EXPECT_EQ(progress.events, QStringList({"fetch 3: 3 mail(s) to be fetched", "1: 1 out of 3 fetched",
+                                            "2: 2 out of 3 fetched", "3: 3 out of 3 fetched", "end"}));
+}
+
+// A message whose unique-id the server leaves empty is named by the MD5 of its
+// header, the same in every session: fetched once, then known as fetched.
+TEST_F(FetchRun, AMessageWithAnEmptyUniqueIdIsFetchedOnce)
+{
+    const QByteArray header = "Message-ID: <anon@test>\r\nSubject: Anonymous\r\n\r\n";
+    const QString uid = "md5-" + QString::fromLatin1(net::Md5::hexDigest(header));
+    auto session = [&](bool retrieve) {
+        Script s;
+        s.login(1) << "C: UIDL 1" << "S: +OK 1" << "C: TOP 1 0" << "S: +OK" << onTheWire(header);
+        if (retrieve)
+            s.retr(1, header + "No id.\r\n");
+        s.quit();
+        return s.steps;
+    };
+    {
+        ScriptedServer server(session(true));
+        runCore(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
+        EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "anon@test"}));
+        EXPECT_EQ(historyText(), "20261207 " + uid + ".txt\r\n");
+    }
+    {
+        ScriptedServer server(session(false));
+        runCore(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(prompts.texts(), QStringList{"There is no mail to fetch."});
+        EXPECT_EQ(progress.events,
+                  QStringList({"fetch 1: 1 mail(s) to be fetched", "0: Mail 1 is already fetched", "end"}));
+        EXPECT_TRUE(state.NewMailList.isEmpty());
+    }
 }
 
 TEST_F(FetchRun, DeletionsAreTakenBackWhenTheRawFilesCannotBeFlushed)
