@@ -1,5 +1,6 @@
 #include "transfer/SendMail.h"
 
+#include "mime/Marker.h"
 #include "net/SmtpClient.h"
 #include "net/Wait.h"
 #include "platform/Command.h"
@@ -39,7 +40,7 @@ TfrmSendMail::TfrmSendMail(ControlCentreState &state, QWidget *parent)
 void TfrmSendMail::SmtpClientGetData(TCustomSmtpClient *, int LineNum, QByteArray &MsgLine, int MaxLen,
                                      bool &More)
 {
-    MsgLine = kMarkerLine.left(MaxLen);
+    MsgLine = QByteArray(mime::kQuorvelMarker).left(MaxLen);
     if (LineNum >= 2)
         More = false;
 }

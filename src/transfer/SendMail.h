@@ -36,12 +36,9 @@ public:
     // by ";". Raises platform::Error when the file cannot be read.
     static void GetHeader(const QString &path, QStringList &recipients, QString &subject, QString &to);
 
-    // The body lines of every posted mail: the one line kMarkerLine.
+    // The body lines of every posted mail: the one marker line mime::kQuorvelMarker.
     void SmtpClientGetData(TCustomSmtpClient *Sender, int LineNum, QByteArray &MsgLine, int MaxLen,
                            bool &More);
-
-    // The text part of a posted mail, by which the receiving side knows a quorvel mail.
-    static inline const QByteArray kMarkerLine = QByteArrayLiteral("--=This is a quorvel");
 
     QPushButton *bnSend;
     TSmtpClient *SmtpClient;
