@@ -115,16 +115,25 @@ TEST_F(InboxDecoder, StoresABatchAndOnlyThenDeletesTheRawFiles)
     EXPECT_TRUE(prompts.recorded.isEmpty());
 }
 
-TEST_F(InboxDecoder, SameMessageTwiceReplacesAndStaysOnce)
+TEST_F(InboxDecoder, TakenIdentifierGetsADistinctOneUnlessItIsTheSameMessage)
 {
     decodeAll({raw("u1", message("same@x", "Old"))});
+    // A different message reusing the Message-ID, in a later run and twice in one batch;
+    // then the first message once more (a run cut short before QUIT fetches it again).
     decodeAll({raw("u2", message("same@x", "New"))});
-    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "same@x"}));
-    EXPECT_EQ(member("INBOX.fdr", "same@x"), "Body of New\r\n");
-    // Two copies in one batch: the later wins.
-    decodeAll({raw("u3", message("twin@x", "A")), raw("u4", message("twin@x", "B"))});
-    EXPECT_EQ(members("INBOX.fdr").count("twin@x"), 1);
-    EXPECT_EQ(member("INBOX.fdr", "twin@x"), "Body of B\r\n");
+    newMail.clear();
+    const QString again = raw("u4", message("same@x", "Old"));
+    EXPECT_EQ(decodeAll({raw("u3", message("same@x", "Third")), again,
+                         raw("u5", message("same@x", "Third"))}), 3);
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "same@x", "same@x-2", "same@x-3"}));
+    EXPECT_EQ(member("INBOX.fdr", "same@x"), "Body of Old\r\n");
+    EXPECT_EQ(member("INBOX.fdr", "same@x-2"), "Body of New\r\n");
+    EXPECT_EQ(member("INBOX.fdr", "same@x-3"), "Body of Third\r\n");
+    // The copies already stored are neither new mail nor left behind.
+    EXPECT_EQ(newMail, QStringList({inbox + "Msgu3.txt"}));
+    EXPECT_FALSE(QFile::exists(again));
+    EXPECT_EQ(history.size(), 5);
+    EXPECT_EQ(DecodeMessage(zip, inbox, raw("u6", message("same@x", "New"))), "same@x-2");
 }
 
 TEST_F(InboxDecoder, LeftoverRawFilesAndStagingAreRecovered)
