@@ -58,7 +58,8 @@ protected:
     {
         QMap<QString, QByteArray> out;
         out["hdr"] = member(folder + ".hdr", id);
-        out["fdr"] = member(folder + ".fdr", id);
+        if (QFile::exists(inbox + folder + ".fdr"))
+            out["fdr"] = member(folder + ".fdr", id);
         for (const QString &e : DescriptorEntries(ParseHeaderRecord(out["hdr"]).attach))
             out["att:" + e] = member(folder + ".att", e);
         return out;
