@@ -143,12 +143,16 @@ FolderNames::claimIdentifier(const QString &mailId, const QByteArray &rawHeader,
 
 QString FolderNames::claimAttachment(const QString &name, bool package)
 {
-    for (int k = 1; k <= kMaxNumbered; ++k) {
+    // Numbering goes on where it stopped for this name: a thousand image001.png in one
+    // folder must not try a thousand numbers each.
+    int &next = nextNumber_[QString(package ? u'p' : u'a') + folded(name)];
+    for (int k = next > 1 ? next : 1; k <= kMaxNumbered; ++k) {
         const QString candidate = k == 1 ? name
             : package                    ? NumberedPackageName(name, k)
                                          : NumberedAttachmentName(name, k);
         if (!attachmentTaken(candidate)) {
             attachments_.insert(folded(candidate), candidate);
+            next = k + 1;
             return candidate;
         }
     }

@@ -63,4 +63,5 @@ public:
 private:
     QHash<QString, QString> identifiers_;   // folded name -> member name as stored
     QHash<QString, QString> attachments_;
+    QHash<QString, int> nextNumber_;        // numbered form to try first, per name
 };

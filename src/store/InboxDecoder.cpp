@@ -2,6 +2,7 @@
 
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
+#include "common/ZipReader.h"
 #include "common/ZipWriter.h"
 #include "platform/Command.h"
 #include "platform/Error.h"
@@ -18,6 +19,7 @@
 #include "store/TextOps.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -71,13 +73,20 @@ bool addAll(TZipArchive &zip, const QString &archive, const QList<zipwrite::Memb
 
 QByteArray today() { return TimeStampName().left(8).toUtf8(); }
 
-// What the decoding run knows of the names taken in INBOX: the member names read
-// once per run, and the raw headers of the mails it has staged itself.
+// Records of INBOX read one by one to tell a message already stored from one that only
+// shares its identifier; past this many, the run reads all of them at once (a run that
+// fetches again what it stored before meets one such record per message).
+constexpr int kSingleRecordReads = 16;
+
+// What the decoding run knows of the names taken in INBOX: the member names read once
+// per run, and a digest of the raw header of each record it has looked at or staged.
 struct InboxNames {
     TZipArchive &zip;
     QString inboxDir;
     FolderNames taken;
-    QHash<QString, QByteArray> stagedRawHeaders;
+    QHash<QString, QByteArray> headerDigests;   // member -> digest of its raw header
+    int singleReads = 0;
+    bool allRead = false;
 
     InboxNames(TZipArchive &z, const QString &inbox)
         : zip(z), inboxDir(inbox), taken(FolderNames::read(z, inbox, kInbox))
@@ -87,25 +96,54 @@ struct InboxNames {
     void reread()
     {
         taken = FolderNames::read(zip, inboxDir, kInbox);
-        stagedRawHeaders.clear();
+        headerDigests.clear();
+        singleReads = 0;
+        allRead = false;
+    }
+    static QByteArray digest(const QByteArray &rawHeader)
+    {
+        return rawHeader.isEmpty() ? QByteArray()
+                                   : QCryptographicHash::hash(rawHeader, QCryptographicHash::Sha256);
+    }
+    // Reads the records `names` (all when empty) of INBOX into headerDigests.
+    void readRecords(const QStringList &names)
+    {
+        const QString dir = stagingRoot(inboxDir) + QStringLiteral("records/");
+        QDir(dir).removeRecursively();
+        if (!QDir().mkpath(dir))
+            throw platform::Error("Cannot create file " + dir);
+        zipread::extractMembers(HeaderArchivePath(inboxDir, kInbox), names, dir);
+        for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+            QFile f(dir + name);
+            if (name != kPlaceholderMember && f.open(QIODevice::ReadOnly))
+                headerDigests.insert(name, digest(ParseHeaderRecord(f).rawHeader));
+        }
+        QDir(dir).removeRecursively();
+    }
+    QByteArray digestOf(const QString &member)
+    {
+        if (!allRead && !headerDigests.contains(member)) {
+            if (++singleReads > kSingleRecordReads) {
+                readRecords({});
+                allRead = true;
+            } else {
+                readRecords({member});
+            }
+        }
+        return headerDigests.value(member);
     }
     FolderNames::IdentifierChoice claimIdentifier(const QString &mailId, const QByteArray &rawHeader)
     {
-        const auto choice = taken.claimIdentifier(mailId, rawHeader, [this](const QString &member) {
-            const auto staged = stagedRawHeaders.constFind(member);
-            if (staged != stagedRawHeaders.cend())
-                return *staged;
-            HeaderRecord record;
-            return ReadHeaderRecord(zip, inboxDir, kInbox, member, record) ? record.rawHeader
-                                                                           : QByteArray();
-        });
+        const QByteArray own = digest(rawHeader);
+        const auto choice = taken.claimIdentifier(
+            mailId, own, [this](const QString &member) { return digestOf(member); });
         if (!choice.sameMessage)
-            stagedRawHeaders.insert(choice.mailId, rawHeader);
+            headerDigests.insert(choice.mailId, own);
         return choice;
     }
     void release(const QString &mailId, const QStringList &attachments)
     {
-        stagedRawHeaders.remove(mailId);
+        headerDigests.remove(mailId);
         taken.release(mailId, attachments);
     }
 };
