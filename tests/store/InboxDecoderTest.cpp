@@ -61,6 +61,21 @@ TEST_F(InboxDecoder, TakenIdentifierGetsADistinctOneUnlessItIsTheSameMessage)
     EXPECT_EQ(DecodeMessage(zip, inbox, raw("u6", message("same@x", "New"))), "same@x-2");
 }
 
+TEST_F(InboxDecoder, ARunFetchingEverythingAgainStoresNothingTwice)
+{
+    QStringList first, again;
+    for (int i = 0; i < 20; ++i) {
+        first << raw(QString("a%1").arg(i), message(QByteArray::number(i) + "@x", "S"));
+        again << raw(QString("b%1").arg(i), message(QByteArray::number(i) + "@x", "S"));
+    }
+    decodeAll(first);
+    newMail.clear();
+    EXPECT_EQ(decodeAll(again + QStringList{raw("c", message("19@x", "Other"))}), 21);
+    EXPECT_EQ(newMail, QStringList({inbox + "Msgc.txt"}));
+    EXPECT_EQ(members("INBOX.hdr").size(), 22);
+    EXPECT_EQ(member("INBOX.fdr", "19@x-2"), "Body of Other\r\n");
+}
+
 TEST_F(InboxDecoder, LeftoverRawFilesAndStagingAreRecovered)
 {
     // A run killed after fetching left raw files and half-staged copies behind.
