@@ -12,6 +12,7 @@
 #include "support/ArchiveContents.h"
 #include "support/TempHome.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,18 @@
 
 using testsupport::readFile;
 using testsupport::writeFile;
+
+// The file `name` of tests/store/data. The compiler may name this header relative to
+// the build directory, which is the test program's parent directory.
+inline QByteArray storeTestData(const QString &name)
+{
+    QString here = QString::fromUtf8(__FILE__);
+    if (QFileInfo(here).isRelative())
+        here = QCoreApplication::applicationDirPath() + "/../" + here;
+    QFile f(QFileInfo(here).absolutePath() + "/data/" + name);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
+    return f.readAll();
+}
 
 class StoreFixture : public ::testing::Test {
 protected:
@@ -66,12 +79,7 @@ protected:
     }
 
     // A message written by a real tool, from tests/store/data.
-    static QByteArray sample(const QString &name)
-    {
-        QFile f(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/data/" + name);
-        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
-        return f.readAll();
-    }
+    static QByteArray sample(const QString &name) { return storeTestData(name); }
 
     int decodeAll(const QStringList &files)
     {
