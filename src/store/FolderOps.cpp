@@ -45,8 +45,21 @@ private:
     QTemporaryDir dir_;
 };
 
-// The mail's own record, and the attachment names every other record of the folder
-// gives (letter case ignored), read from one extraction of the header archive.
+// The descriptor entries that name members of the folder's attachment archive (a SENT
+// copy's attached files are paths on disk and name none), each once.
+QStringList memberEntries(const HeaderRecord &record)
+{
+    QStringList out;
+    for (const QString &entry : DescriptorEntries(record.attach)) {
+        if (IsMemberName(entry) && !out.contains(entry))
+            out << entry;
+    }
+    return out;
+}
+
+// The mail's own record and, when it names attachment members, the attachment names
+// every other record of the folder gives (letter case ignored). Only a mail with
+// attachments costs a reading of all records, in one extraction.
 struct FolderRecords {
     bool found = false;
     QByteArray bytes;        // the mail's record as stored
@@ -59,39 +72,26 @@ FolderRecords readRecords(TZipArchive &zip, const QString &inboxDir, const QStri
 {
     FolderRecords out;
     const QString archive = HeaderArchivePath(inboxDir, folder);
-    if (!QFileInfo(archive).isFile()) {
-        platform::prompts().information("File " + archive + " is missing");
+    const QString copy = ExtractMemberCopy(zip, archive, mailId, inboxDir);
+    if (copy.isEmpty())
         return out;
-    }
+    out.found = true;
+    out.bytes = ReadStoreFile(copy);
+    QFile::remove(copy);
+    out.record = ParseHeaderRecord(out.bytes);
+    if (memberEntries(out.record).isEmpty())
+        return out;
+
     const QString dir = scratch.sub(QStringLiteral("records"));
     zip.setZipFilename(archive);
     zip.FSpecArgs.clear();
     zip.setExtrBaseDir(dir);
     zip.Extract();
     for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
-        if (name == kPlaceholderMember)
+        if (name == kPlaceholderMember || name == mailId)
             continue;
-        const QByteArray bytes = ReadStoreFile(dir + name);
-        if (name == mailId) {
-            out.found = true;
-            out.bytes = bytes;
-            out.record = ParseHeaderRecord(bytes);
-            continue;
-        }
-        for (const QString &entry : DescriptorEntries(ParseHeaderRecord(bytes).attach))
+        for (const QString &entry : DescriptorEntries(ParseHeaderRecord(ReadStoreFile(dir + name)).attach))
             out.othersEntries.insert(folded(entry));
-    }
-    return out;
-}
-
-// The descriptor entries that name members of the folder's attachment archive (a SENT
-// copy's attached files are paths on disk and name none), each once.
-QStringList memberEntries(const HeaderRecord &record)
-{
-    QStringList out;
-    for (const QString &entry : DescriptorEntries(record.attach)) {
-        if (IsMemberName(entry) && !out.contains(entry))
-            out << entry;
     }
     return out;
 }
