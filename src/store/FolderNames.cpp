@@ -141,8 +141,16 @@ FolderNames::claimIdentifier(const QString &mailId, const QByteArray &rawHeader,
     throw platform::Error("No free mail identifier for " + mailId);
 }
 
-QString FolderNames::claimAttachment(const QString &name, bool package)
+QString FolderNames::claimAttachment(const QString &given, bool package)
 {
+    // The descriptor lists entries each ended by ";", its list trimmed at the front: a
+    // name must survive both to keep naming its member.
+    QString name = given;
+    name.replace(';', '_');
+    while (name.startsWith(' '))
+        name.remove(0, 1);
+    name = platform::sanitizeFileName(name);
+
     // Numbering goes on where it stopped for this name: a thousand image001.png in one
     // folder must not try a thousand numbers each.
     int &next = nextNumber_[QString(package ? u'p' : u'a') + folded(name)];

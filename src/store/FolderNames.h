@@ -50,7 +50,9 @@ public:
                                      const std::function<QByteArray(const QString &member)> &rawHeaderOf);
 
     // The attachment member name for `name` (a package name when `package`): the name
-    // itself when free, else its first free numbered form. The name returned is claimed.
+    // itself when free, else its first free numbered form; a ";" in it becomes "_" and
+    // leading spaces go, since either would part the descriptor entry from its member.
+    // The name returned is claimed.
     QString claimAttachment(const QString &name, bool package = false);
 
     // Frees names claimed for a mail that was not stored after all.

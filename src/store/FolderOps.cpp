@@ -120,6 +120,24 @@ void addMembers(TZipArchive &zip, const QString &archive,
         throw platform::Error("Unable to add to " + archive);
 }
 
+// The record with its "ATTACH:" line (the one the record's writer puts at the start of
+// a line, before "HEADER:") holding `descriptor`; every other byte stays as stored.
+QByteArray withDescriptor(const QByteArray &record, const QByteArray &descriptor)
+{
+    QByteArrayList lines = record.split('\n');
+    for (QByteArray &line : lines) {
+        if (line.startsWith("HEADER:"))
+            break;
+        if (line.startsWith("ATTACH:")) {
+            line = "ATTACH:" + descriptor + (line.endsWith('\r') ? "\r" : "");
+            return lines.join('\n');
+        }
+    }
+    const HeaderRecord r = ParseHeaderRecord(record);
+    return FormatHeaderRecord(r.date, r.ownMail(), r.status, descriptor, r.rawHeader, r.subject,
+                              r.from);
+}
+
 void syncStore()
 {
     if (!syncArchives())
@@ -214,10 +232,8 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
         descriptorChanged |= newEntries.last() != entry;
     }
     if (descriptorChanged)
-        recordBytes = FormatHeaderRecord(
-            record.date, record.ownMail(), record.status,
-            FormatAttachmentDescriptor(DescriptorCount(record.attach), newEntries),
-            record.rawHeader, record.subject, record.from);
+        recordBytes = withDescriptor(
+            records.bytes, FormatAttachmentDescriptor(DescriptorCount(record.attach), newEntries));
 
     QList<zipwrite::MemberSource> body;
     const QString bodyCopy = ExtractMemberCopy(zip, BodyArchivePath(inboxDir, from), mailId, inboxDir);

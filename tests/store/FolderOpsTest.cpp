@@ -98,7 +98,9 @@ TEST_F(FolderOps, FilingASentCopyRenamesItsPackageWhereTheNameIsTaken)
     WriteHeaderRecord(zip, inbox, "SENT", "N1", "20261207", true, "NEW", descriptor, {}, "Hi", "c@d;");
     WriteHeaderRecord(zip, inbox, "READ", "N1", "20261207", true, "NEW", "1     N1.m;", {}, "Hi", "c@d;");
 
+    const QByteArray sent = member("SENT.hdr", "N1");
     EXPECT_EQ(moveMail(zip, inbox, "SENT", "READ", "N1"), "N1-2");
+    EXPECT_EQ(member("READ.hdr", "N1-2"), QByteArray(sent).replace("ATTACH:1     N1.m;", "ATTACH:1     N1-2.m;"));
     // SENT copies have no body archive, which the move reports and goes on.
     EXPECT_EQ(prompts.texts(platform::PromptKind::Information).value(0), "File " + inbox + "SENT.fdr is missing");
     const HeaderRecord moved = ParseHeaderRecord(member("READ.hdr", "N1-2"));

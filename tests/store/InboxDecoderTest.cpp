@@ -217,7 +217,12 @@ TEST_F(InboxDecoder, AQuorvelPackageWhoseNameIsTakenIsRenamedWithItsBody)
                "--B\r\nContent-Type: text/plain\r\n\r\n--=This is a quorvel\r\n\r\n"
             + attachmentPart("261207120000-bob@x-test.m", package) + "--B--\r\n";
     };
-    decodeAll({raw("u1", own("a@x")), raw("u2", own("b@x"))});
+    decodeAll({raw("u1", own("a@x")), raw("u2", own("b@x")),
+               raw("u3", message("c@x", "Odd name", attachmentPart(" a;b.png", "Z")))});
+    // A name that would part the descriptor entry from its member is changed.
+    const QStringList odd = DescriptorEntries(ParseHeaderRecord(member("INBOX.hdr", "c@x")).attach);
+    ASSERT_EQ(odd.size(), 1);
+    EXPECT_EQ(member("INBOX.att", odd[0]), "Z");
     EXPECT_EQ(ParseHeaderRecord(member("INBOX.hdr", "b@x")).attach, "1     261207120000-bob@x-test-2.m;");
     EXPECT_EQ(member("INBOX.att", "261207120000-bob@x-test.m"), package);
     const QString renamed = home.file("renamed.m");
