@@ -61,16 +61,21 @@ TEST_F(InboxDecoder, TakenIdentifierGetsADistinctOneUnlessItIsTheSameMessage)
     EXPECT_EQ(DecodeMessage(zip, inbox, raw("u6", message("same@x", "New"))), "same@x-2");
 }
 
+// The messages come again as raw files or, kept on the server, held in memory.
 TEST_F(InboxDecoder, ARunFetchingEverythingAgainStoresNothingTwice)
 {
-    QStringList first, again;
+    QStringList first;
+    QList<RawMessage> again;
     for (int i = 0; i < 20; ++i) {
         first << raw(QString("a%1").arg(i), message(QByteArray::number(i) + "@x", "S"));
-        again << raw(QString("b%1").arg(i), message(QByteArray::number(i) + "@x", "S"));
+        again << (i % 2 ? RawMessage::file(raw(QString("b%1").arg(i), message(QByteArray::number(i) + "@x", "S")))
+                        : RawMessage::inMemory(inbox + QString("Msgb%1.txt").arg(i),
+                                               message(QByteArray::number(i) + "@x", "S")));
     }
     decodeAll(first);
     newMail.clear();
-    EXPECT_EQ(decodeAll(again + QStringList{raw("c", message("19@x", "Other"))}), 21);
+    again << RawMessage::file(raw("c", message("19@x", "Other")));
+    EXPECT_EQ(DecodeAllMessages({zip, inbox, historyFile, newMail, history}, again), 21);
     EXPECT_EQ(newMail, QStringList({inbox + "Msgc.txt"}));
     EXPECT_EQ(members("INBOX.hdr").size(), 22);
     EXPECT_EQ(member("INBOX.fdr", "19@x-2"), "Body of Other\r\n");
