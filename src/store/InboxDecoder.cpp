@@ -181,8 +181,8 @@ void renamePiece(DecodedPiece &piece, const QString &name, bool package, const Q
 
 // Decodes one raw message: its body and attachments as the decoder hands them over
 // (in memory, or as files in `stage`), and its header record, under names that no
-// other mail of INBOX holds. False, with nothing staged, when INBOX holds the same
-// message already (the choice then names it).
+// other mail of INBOX holds. When INBOX holds the same message already, nothing is
+// staged and the choice returned says so and names that mail.
 FolderNames::IdentifierChoice stageMessage(const RawMessage &message, const QString &stage,
                                            Batch &batch, InboxNames &names)
 {
@@ -201,7 +201,7 @@ FolderNames::IdentifierChoice stageMessage(const RawMessage &message, const QStr
     FolderNames::IdentifierChoice choice;
     QStringList entries;
     try {
-        DecodedMessage msg = DecodeMessagePieces(
+        const DecodedMessage msg = DecodeMessagePieces(
             raw, stage, UniqueIdOfRawFile(rawPath), batch.memoryBudget,
             [&](DecodedPiece &piece) {
                 if (piece.inMemory()) {
