@@ -7,6 +7,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 QString HistoryLine(const QString &uniqueId)
 {
     // Made from the raw file's name rather than the bare unique-id, so that a
@@ -44,6 +46,60 @@ void TrimHistory(QStringList &history, const QString &historyFile)
 bool AlreadyFetched(const QStringList &history, const QString &uniqueId)
 {
     return history.contains(HistoryLine(uniqueId), Qt::CaseInsensitive);
+}
+
+namespace {
+
+QString keyOfLine(const QString &line)
+{
+    const qsizetype space = line.indexOf(' ');
+    return line.mid(space + 1).toCaseFolded();
+}
+
+QString keyOfUniqueId(const QString &uniqueId)
+{
+    return RawMessageFileName(uniqueId).mid(3).toCaseFolded();
+}
+
+} // namespace
+
+bool AlreadyFetchedAnyDay(const QStringList &history, const QString &uniqueId)
+{
+    const QString key = keyOfUniqueId(uniqueId);
+    return std::any_of(history.cbegin(), history.cend(),
+                       [&](const QString &line) { return keyOfLine(line) == key; });
+}
+
+QSet<QString> HistoryKeys(const QStringList &history)
+{
+    QSet<QString> keys;
+    keys.reserve(history.size());
+    for (const QString &line : history)
+        keys.insert(keyOfLine(line));
+    return keys;
+}
+
+bool AlreadyFetchedAnyDay(const QSet<QString> &historyKeys, const QString &uniqueId)
+{
+    return historyKeys.contains(keyOfUniqueId(uniqueId));
+}
+
+int PruneHistory(QStringList &history, const QStringList &serverUniqueIds)
+{
+    QSet<QString> listed;
+    listed.reserve(serverUniqueIds.size());
+    for (const QString &uid : serverUniqueIds)
+        listed.insert(keyOfUniqueId(uid));
+    const qsizetype before = history.size();
+    QSet<QString> kept;
+    history.removeIf([&](const QString &line) {
+        const QString key = keyOfLine(line);
+        if (!listed.contains(key) || kept.contains(key))
+            return true;
+        kept.insert(key);
+        return false;
+    });
+    return int(before - history.size());
 }
 
 void AppendHistory(QStringList &history, const QString &historyFile, const QString &line,

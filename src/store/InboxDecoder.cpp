@@ -2,6 +2,7 @@
 
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
+#include "common/ZipReader.h"
 #include "common/ZipWriter.h"
 #include "platform/Command.h"
 #include "platform/Error.h"
@@ -9,6 +10,8 @@
 #include "platform/Paths.h"
 #include "platform/Prompts.h"
 #include "platform/Sanitiser.h"
+#include "store/AttachmentDescriptor.h"
+#include "store/FolderNames.h"
 #include "store/HeaderRecord.h"
 #include "store/History.h"
 #include "store/MessageDecoder.h"
@@ -16,10 +19,12 @@
 #include "store/TextOps.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QDateTime>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -68,9 +73,118 @@ bool addAll(TZipArchive &zip, const QString &archive, const QList<zipwrite::Memb
 
 QByteArray today() { return TimeStampName().left(8).toUtf8(); }
 
+// Records of INBOX read one by one to tell a message already stored from one that only
+// shares its identifier; past this many, the run reads all of them at once (a run that
+// fetches again what it stored before meets one such record per message).
+constexpr int kSingleRecordReads = 16;
+
+// What the decoding run knows of the names taken in INBOX: the member names read once
+// per run, and a digest of the raw header of each record it has looked at or staged.
+struct InboxNames {
+    TZipArchive &zip;
+    QString inboxDir;
+    FolderNames taken;
+    QHash<QString, QByteArray> headerDigests;   // member -> digest of its raw header
+    int singleReads = 0;
+    bool allRead = false;
+
+    InboxNames(TZipArchive &z, const QString &inbox)
+        : zip(z), inboxDir(inbox), taken(FolderNames::read(z, inbox, kInbox))
+    {
+    }
+    // After a batch that did not reach the archives, only what is on disk counts.
+    void reread()
+    {
+        taken = FolderNames::read(zip, inboxDir, kInbox);
+        headerDigests.clear();
+        singleReads = 0;
+        allRead = false;
+    }
+    static QByteArray digest(const QByteArray &rawHeader)
+    {
+        return rawHeader.isEmpty() ? QByteArray()
+                                   : QCryptographicHash::hash(rawHeader, QCryptographicHash::Sha256);
+    }
+    // Reads the records `names` (all when empty) of INBOX into headerDigests.
+    void readRecords(const QStringList &names)
+    {
+        const QString dir = stagingRoot(inboxDir) + QStringLiteral("records/");
+        QDir(dir).removeRecursively();
+        if (!QDir().mkpath(dir))
+            throw platform::Error("Cannot create file " + dir);
+        zipread::extractMembers(HeaderArchivePath(inboxDir, kInbox), names, dir);
+        for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+            QFile f(dir + name);
+            if (name != kPlaceholderMember && f.open(QIODevice::ReadOnly))
+                headerDigests.insert(name, digest(ParseHeaderRecord(f).rawHeader));
+        }
+        QDir(dir).removeRecursively();
+    }
+    QByteArray digestOf(const QString &member)
+    {
+        if (!allRead && !headerDigests.contains(member)) {
+            if (++singleReads > kSingleRecordReads) {
+                readRecords({});
+                allRead = true;
+            } else {
+                readRecords({member});
+            }
+        }
+        return headerDigests.value(member);
+    }
+    FolderNames::IdentifierChoice claimIdentifier(const QString &mailId, const QByteArray &rawHeader)
+    {
+        const QByteArray own = digest(rawHeader);
+        const auto choice = taken.claimIdentifier(
+            mailId, own, [this](const QString &member) { return digestOf(member); });
+        if (!choice.sameMessage)
+            headerDigests.insert(choice.mailId, own);
+        return choice;
+    }
+    void release(const QString &mailId, const QStringList &attachments)
+    {
+        headerDigests.remove(mailId);
+        taken.release(mailId, attachments);
+    }
+};
+
+// Gives a decoded piece the member name `name`. A piece written to a file lies alone
+// in its own directory (`pieceDir` for one still in memory), so renaming it there
+// cannot meet another piece's file.
+void renamePiece(DecodedPiece &piece, const QString &name, bool package, const QString &pieceDir,
+                 qint64 &memoryBudget)
+{
+    if (piece.name == name)
+        return;
+    if (package) {
+        // The package's body member is named after the package, so it is rewritten.
+        if (piece.inMemory()) {
+            if (!QDir().mkpath(pieceDir))
+                throw platform::Error("Cannot create file " + pieceDir);
+            piece.path = pieceDir + piece.name;
+            WriteTemporaryFile(piece.path, piece.data);
+            memoryBudget += piece.data.size();
+            piece.data = QByteArray();
+        }
+        const QString target = QFileInfo(piece.path).absolutePath() + '/' + name;
+        RenamePackageFile(piece.path, target);
+        QFile::remove(piece.path);
+        piece.path = target;
+    } else if (!piece.inMemory()) {
+        const QString target = QFileInfo(piece.path).absolutePath() + '/' + name;
+        if (!QFile::rename(piece.path, target))
+            throw platform::Error("Cannot create file " + target);
+        piece.path = target;
+    }
+    piece.name = name;
+}
+
 // Decodes one raw message: its body and attachments as the decoder hands them over
-// (in memory, or as files in `stage`), and its header record.
-void stageMessage(const RawMessage &message, const QString &stage, Batch &batch)
+// (in memory, or as files in `stage`), and its header record, under names that no
+// other mail of INBOX holds. When INBOX holds the same message already, nothing is
+// staged and the choice returned says so and names that mail.
+FolderNames::IdentifierChoice stageMessage(const RawMessage &message, const QString &stage,
+                                           Batch &batch, InboxNames &names)
 {
     QDir(stage).removeRecursively();
     const QString &rawPath = message.path;
@@ -81,42 +195,78 @@ void stageMessage(const RawMessage &message, const QString &stage, Batch &batch)
         buffer.setData(message.text);
     if (!raw.open(QIODevice::ReadOnly))
         throw platform::Error(QStringLiteral("Cannot open file %1").arg(rawPath));
-    QList<zipwrite::MemberSource> bodies, attachments;
-    qint64 bytes = 0, inMemory = 0;
+    QList<DecodedPiece> pieces;
+    qint64 bytes = 0;
+    const qint64 budgetBefore = batch.memoryBudget;
+    FolderNames::IdentifierChoice choice;
+    QStringList entries;
     try {
         const DecodedMessage msg = DecodeMessagePieces(
             raw, stage, UniqueIdOfRawFile(rawPath), batch.memoryBudget,
             [&](DecodedPiece &piece) {
-                auto &list = piece.kind == DecodedFileKind::Body ? bodies : attachments;
                 if (piece.inMemory()) {
                     bytes += piece.data.size();
-                    inMemory += piece.data.size();
-                    list << zipwrite::MemberSource::bytes(piece.name, std::move(piece.data));
                 } else {
-                    bytes += QFileInfo(piece.path).size();
-                    list << zipwrite::MemberSource::file(piece.path);
+                    // Two attachments of one message may share a name; each file moves
+                    // to a directory of its own before the next one is written.
+                    const QString dir = stage + 'p' + QString::number(pieces.size()) + '/';
+                    const QString moved = dir + piece.name;
+                    if (!QDir().mkpath(dir) || !QFile::rename(piece.path, moved))
+                        throw platform::Error(QStringLiteral("Cannot create file %1").arg(moved));
+                    piece.path = moved;
+                    bytes += QFileInfo(moved).size();
                 }
+                pieces << std::move(piece);
             });
+        const QByteArray rawHeader =
+            ParseHeaderRecord(FormatHeaderRecord({}, false, {}, {}, msg.rawHeader, {}, {})).rawHeader;
+        choice = names.claimIdentifier(msg.identifier, rawHeader);
+        if (choice.sameMessage) {
+            batch.memoryBudget = budgetBefore;
+            QDir(stage).removeRecursively();
+            return choice;
+        }
+        for (DecodedPiece &piece : pieces) {
+            if (piece.kind == DecodedFileKind::Body) {
+                renamePiece(piece, choice.mailId, false, {}, batch.memoryBudget);
+                continue;
+            }
+            // A quorvel mail's first attachment is its package.
+            const bool package = msg.ownMail && entries.isEmpty() && IsPackageName(piece.name);
+            const QString name = names.taken.claimAttachment(piece.name, package);
+            entries << name;
+            renamePiece(piece, name, package, stage + QStringLiteral("m%1/").arg(entries.size()),
+                        batch.memoryBudget);
+        }
         batch.headers << zipwrite::MemberSource::bytes(
-            msg.identifier, FormatHeaderRecord(msg.date, msg.ownMail, kStatusNew,
-                                               msg.descriptor().toUtf8(), msg.rawHeader,
-                                               msg.subject, msg.from));
+            choice.mailId, FormatHeaderRecord(msg.date, msg.ownMail, kStatusNew,
+                                              FormatAttachmentDescriptor(msg.attachmentCount, entries),
+                                              msg.rawHeader, msg.subject, msg.from));
     } catch (...) {
-        batch.memoryBudget += inMemory;
+        // Names claimed for a mail that is not stored are free again.
+        batch.memoryBudget = budgetBefore;
+        if (!choice.mailId.isEmpty() && !choice.sameMessage)
+            names.release(choice.mailId, entries);
         throw;
     }
-    batch.bodies << bodies;
-    batch.attachments << attachments;
+    for (DecodedPiece &piece : pieces) {
+        auto &list = piece.kind == DecodedFileKind::Body ? batch.bodies : batch.attachments;
+        list << (piece.inMemory() ? zipwrite::MemberSource::bytes(piece.name, std::move(piece.data))
+                                  : zipwrite::MemberSource::file(piece.path));
+    }
     batch.bytes += bytes;
+    return choice;
 }
 
 // Stages the raw text of a message the decoder could not take as the body of a mail
 // of its own, so that it is kept where the user finds it.
-void stageRawMessage(const RawMessage &message, const QString &stage, Batch &batch)
+void stageRawMessage(const RawMessage &message, const QString &stage, Batch &batch,
+                     InboxNames &names)
 {
     const QString &rawPath = message.path;
     QString id = UniqueIdOfRawFile(rawPath);
-    id = platform::sanitizeFileName(id.isEmpty() ? TimeStampName() : id);
+    id = names.claimIdentifier(platform::sanitizeFileName(id.isEmpty() ? TimeStampName() : id), {})
+             .mailId;
     const qint64 size = message.held ? message.text.size() : QFileInfo(rawPath).size();
     if (message.held) {
         // Held text is in memory already: sharing it costs nothing.
@@ -178,11 +328,13 @@ QString DecodeMessage(TZipArchive &zip, const QString &inboxDir, const QString &
     Batch batch;
     QString id;
     try {
-        stageMessage(RawMessage::file(rawPath), stage, batch);
-        id = batch.headers.first().path;
-        if (!addAll(zip, BodyArchivePath(inbox, kInbox), batch.bodies)
+        InboxNames names(zip, inbox);
+        const auto choice = stageMessage(RawMessage::file(rawPath), stage, batch, names);
+        id = choice.mailId;
+        if (!choice.sameMessage
+            && (!addAll(zip, BodyArchivePath(inbox, kInbox), batch.bodies)
             || !addAll(zip, AttachmentArchivePath(inbox, kInbox), batch.attachments)
-            || !addAll(zip, HeaderArchivePath(inbox, kInbox), batch.headers))
+                || !addAll(zip, HeaderArchivePath(inbox, kInbox), batch.headers)))
             throw platform::Error(QStringLiteral("Unable to store %1 in INBOX").arg(rawPath));
     } catch (...) {
         QDir(stage).removeRecursively();
@@ -208,18 +360,23 @@ int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> message
     // Staging left by a run that was killed: its raw files are still there and are
     // decoded again, so the staged copies are only in the way.
     QDir(root).removeRecursively();
+    InboxNames names(target.zip, inbox);
 
     int stored = 0;
     qsizetype next = 0;
     while (next < messages.size()) {
         Batch batch;
         QList<RawMessage> staged;
+        // Per staged message: false when INBOX already held the same message, which
+        // then only goes into the history.
+        QList<bool> isNew;
         while (next < messages.size() && staged.size() < kMaxBatchMessages
                && batch.bytes < kMaxBatchBytes) {
             RawMessage message = std::move(messages[next++]);
             const QString stage = root + QString::number(staged.size()) + '/';
+            bool fresh = true;
             try {
-                stageMessage(message, stage, batch);
+                fresh = !stageMessage(message, stage, batch, names).sameMessage;
             } catch (...) {
                 // One bad message never blocks the others: it is reported once and
                 // kept, as the body of a mail of its own or, failing that, as the raw
@@ -228,7 +385,7 @@ int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> message
                 const QString why = platform::currentExceptionText();
                 bool kept = true;
                 try {
-                    stageRawMessage(message, stage, batch);
+                    stageRawMessage(message, stage, batch, names);
                 } catch (...) {
                     QDir(stage).removeRecursively();
                     kept = false;
@@ -245,6 +402,7 @@ int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> message
             // What was decoded is in the batch now; the held text is not needed again.
             message.text = QByteArray();
             staged << std::move(message);
+            isNew << fresh;
         }
         if (staged.isEmpty())
             continue;
@@ -260,17 +418,19 @@ int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> message
                 QStringLiteral("%1 message(s) could not be stored in INBOX.\rThey are kept "
                                "and stored at the next fetch.")
                     .arg(staged.size()));
+            names.reread();
             continue;
         }
         // The mails are on disk before the history says they were fetched (a held
         // message in the history is not fetched again today) and before their raw
-        // files go. Storing a message again replaces its members, so a run that ends
-        // between the two does no harm.
+        // files go. A message stored again is recognised as the same one and not
+        // stored twice, so a run that ends between the two does no harm.
         if (!syncArchives())
             continue;
-        for (const RawMessage &message : std::as_const(staged)) {
-            target.newMailList << message.path;
-            target.history << HistoryLineForRawFile(message.path);
+        for (qsizetype i = 0; i < staged.size(); ++i) {
+            if (isNew[i])
+                target.newMailList << staged[i].path;
+            target.history << HistoryLineForRawFile(staged[i].path);
         }
         try {
             SaveHistory(target.historyFile, target.history, false);

@@ -39,7 +39,10 @@ QString UniqueIdOfRawFile(const QString &rawPath);
 QStringList PendingRawMessages(const QString &inboxDir);
 
 // Stores the raw message `rawPath` in the INBOX folder of `inboxDir`: its body,
-// attachments and header record. Returns the mail identifier. Raises
+// attachments and header record, under names no other mail of INBOX holds (see
+// FolderNames.h; the descriptor names the attachment members as stored). A message
+// INBOX already holds (same identifier, same raw header) is not stored again.
+// Returns the identifier of its mail in INBOX. Raises
 // platform::Error when the mail cannot be stored; whatever it added stays.
 QString DecodeMessage(TZipArchive &zip, const QString &inboxDir, const QString &rawPath);
 
@@ -52,12 +55,15 @@ struct InboxDecodeTarget {
     QStringList &history;
 };
 
-// Decodes every message of `messages` in order, in batches. Each is stored (or, when
+// Decodes every message of `messages` in order, in batches, naming members as
+// DecodeMessage does (INBOX's member names are listed once per call). Each is stored (or, when
 // that fails, reported once and stored with its raw text as body); once a batch's
 // mails are flushed to disk they are added to newMailList, their history lines are
 // appended and saved, and then their raw files are deleted. A raw file whose mail
 // could not be stored at all stays for the next run (a held message stays on the
-// server). Returns how many messages were stored.
+// server). A message INBOX already holds is not stored again nor added to newMailList;
+// it goes into the history and its raw file is deleted like the others. Returns how
+// many messages were handled so (stored, or found stored already).
 int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> messages);
 // The same for raw files only.
 int DecodeAllMessages(const InboxDecodeTarget &target, const QStringList &rawFiles);

@@ -81,3 +81,34 @@ TEST_F(HistoryTest, FailuresRaise)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(HistoryTest, AnyDayLookupAndPruningByTheServersListing)
+{
+    QStringList history = {"20240301 keep1.txt", "20240302 Gone.txt", "20240303 KEEP2.txt",
+                           "20240304 keep1.txt", "20240305 a_b.txt"};
+    setDay(QDate(2025, 1, 1));
+    const QSet<QString> keys = HistoryKeys(history);
+    for (const QString &uid : QStringList{"keep1", "keep2", "Keep2", "a/b"}) {
+        EXPECT_TRUE(AlreadyFetchedAnyDay(history, uid)) << uid.toStdString();
+        EXPECT_TRUE(AlreadyFetchedAnyDay(keys, uid)) << uid.toStdString();
+    }
+    EXPECT_FALSE(AlreadyFetchedAnyDay(history, "keep"));
+    EXPECT_FALSE(AlreadyFetchedAnyDay(keys, "keep1.txt"));
+
+    // 150 unique-ids still on the server are all kept, whatever their count.
+    QStringList server = {"keep1", "Keep2", "new", "a/b"};
+    for (int i = 0; i < 150; ++i) {
+        server << QString("m%1").arg(i);
+        history << QString("20240306 m%1.txt").arg(i);
+    }
+    EXPECT_EQ(PruneHistory(history, server), 2);
+    EXPECT_EQ(history.size(), 153);
+    EXPECT_EQ(history.mid(0, 3),
+              QStringList({"20240301 keep1.txt", "20240303 KEEP2.txt", "20240305 a_b.txt"}));
+    EXPECT_EQ(PruneHistory(history, {}), 153);
+    EXPECT_TRUE(history.isEmpty());
+}
+
+} // namespace

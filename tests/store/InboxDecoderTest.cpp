@@ -1,86 +1,11 @@
-#include "common/ArchiveOps.h"
-#include "common/ZipArchive.h"
-#include "platform/Clock.h"
-#include "platform/ScriptedPrompts.h"
-#include "store/HeaderRecord.h"
-#include "store/History.h"
-#include "store/InboxDecoder.h"
-#include "store/StorePaths.h"
-#include "support/ArchiveContents.h"
-#include "support/TempHome.h"
+#include "StoreFixture.h"
 
-#include <QDir>
-#include <QFile>
-#include <gtest/gtest.h>
+#include "store/History.h"
 
 #include <csignal>
 #include <sys/resource.h>
 
-using testsupport::readFile;
-using testsupport::writeFile;
-
-namespace {
-
-class InboxDecoder : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        platform::setClockForTesting([] { return QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)); });
-        inbox = home.file("app/inbox/");
-        QDir().mkpath(inbox);
-        writeFile(inbox + "placeholder/___.___", "placeholder");
-        ZipFile(zip, inbox + "INBOX.hdr", inbox + "placeholder/___.___");
-        QDir(inbox + "placeholder").removeRecursively();
-        historyFile = home.file("app/quorvel.hst");
-    }
-    void TearDown() override { platform::setClockForTesting({}); }
-
-    QString raw(const QString &uid, const QByteArray &content)
-    {
-        const QString path = inbox + "Msg" + uid + ".txt";
-        writeFile(path, content);
-        return path;
-    }
-
-    QStringList members(const QString &folderArchive)
-    {
-        return testsupport::memberNames(inbox + folderArchive);
-    }
-
-    QByteArray member(const QString &folderArchive, const QString &name)
-    {
-        return testsupport::memberData(zip, inbox + folderArchive, name, home.file("out"));
-    }
-
-    int decodeAll(const QStringList &files)
-    {
-        return DecodeAllMessages({zip, inbox, historyFile, newMail, history}, files);
-    }
-
-    testsupport::TempHome home;
-    platform::ScriptedPrompts prompts;
-    TZipArchive zip;
-    QString inbox, historyFile;
-    QStringList newMail, history;
-};
-
-QByteArray message(const QByteArray &id, const QByteArray &subject, const QByteArray &extraPart = {})
-{
-    QByteArray m = "From: Bob <bob@example.test>\r\nSubject: " + subject
-        + "\r\nMessage-ID: <" + id + ">\r\nContent-Type: multipart/mixed; boundary=\"B\"\r\n\r\n"
-          "--B\r\nContent-Type: text/plain\r\n\r\nBody of " + subject + "\r\n";
-    m += extraPart;
-    m += "--B--\r\n";
-    return m;
-}
-
-QByteArray attachmentPart(const QByteArray &name, const QByteArray &data)
-{
-    return "--B\r\nContent-Type: application/octet-stream; name=\"" + name
-        + "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + data.toBase64() + "\r\n";
-}
-
-} // namespace
+using InboxDecoder = StoreFixture;
 
 TEST_F(InboxDecoder, StoresABatchAndOnlyThenDeletesTheRawFiles)
 {
@@ -115,16 +40,45 @@ TEST_F(InboxDecoder, StoresABatchAndOnlyThenDeletesTheRawFiles)
     EXPECT_TRUE(prompts.recorded.isEmpty());
 }
 
-TEST_F(InboxDecoder, SameMessageTwiceReplacesAndStaysOnce)
+TEST_F(InboxDecoder, TakenIdentifierGetsADistinctOneUnlessItIsTheSameMessage)
 {
     decodeAll({raw("u1", message("same@x", "Old"))});
+    // A different message reusing the Message-ID, in a later run and twice in one batch;
+    // then the first message once more (a run cut short before QUIT fetches it again).
     decodeAll({raw("u2", message("same@x", "New"))});
-    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "same@x"}));
-    EXPECT_EQ(member("INBOX.fdr", "same@x"), "Body of New\r\n");
-    // Two copies in one batch: the later wins.
-    decodeAll({raw("u3", message("twin@x", "A")), raw("u4", message("twin@x", "B"))});
-    EXPECT_EQ(members("INBOX.fdr").count("twin@x"), 1);
-    EXPECT_EQ(member("INBOX.fdr", "twin@x"), "Body of B\r\n");
+    newMail.clear();
+    const QString again = raw("u4", message("same@x", "Old"));
+    EXPECT_EQ(decodeAll({raw("u3", message("same@x", "Third")), again,
+                         raw("u5", message("same@x", "Third"))}), 3);
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "same@x", "same@x-2", "same@x-3"}));
+    EXPECT_EQ(member("INBOX.fdr", "same@x"), "Body of Old\r\n");
+    EXPECT_EQ(member("INBOX.fdr", "same@x-2"), "Body of New\r\n");
+    EXPECT_EQ(member("INBOX.fdr", "same@x-3"), "Body of Third\r\n");
+    // The copies already stored are neither new mail nor left behind.
+    EXPECT_EQ(newMail, QStringList({inbox + "Msgu3.txt"}));
+    EXPECT_FALSE(QFile::exists(again));
+    EXPECT_EQ(history.size(), 5);
+    EXPECT_EQ(DecodeMessage(zip, inbox, raw("u6", message("same@x", "New"))), "same@x-2");
+}
+
+// The messages come again as raw files or, kept on the server, held in memory.
+TEST_F(InboxDecoder, ARunFetchingEverythingAgainStoresNothingTwice)
+{
+    QStringList first;
+    QList<RawMessage> again;
+    for (int i = 0; i < 20; ++i) {
+        first << raw(QString("a%1").arg(i), message(QByteArray::number(i) + "@x", "S"));
+        again << (i % 2 ? RawMessage::file(raw(QString("b%1").arg(i), message(QByteArray::number(i) + "@x", "S")))
+                        : RawMessage::inMemory(inbox + QString("Msgb%1.txt").arg(i),
+                                               message(QByteArray::number(i) + "@x", "S")));
+    }
+    decodeAll(first);
+    newMail.clear();
+    again << RawMessage::file(raw("c", message("19@x", "Other")));
+    EXPECT_EQ(DecodeAllMessages({zip, inbox, historyFile, newMail, history}, again), 21);
+    EXPECT_EQ(newMail, QStringList({inbox + "Msgc.txt"}));
+    EXPECT_EQ(members("INBOX.hdr").size(), 22);
+    EXPECT_EQ(member("INBOX.fdr", "19@x-2"), "Body of Other\r\n");
 }
 
 TEST_F(InboxDecoder, LeftoverRawFilesAndStagingAreRecovered)
@@ -208,4 +162,77 @@ TEST_F(InboxDecoder, SingleMessageIntoTheInbox)
     EXPECT_EQ(DecodeMessage(zip, inbox, path), "single@x");
     EXPECT_TRUE(QFile::exists(path));   // the caller decides when the raw file goes
     EXPECT_EQ(members("INBOX.att"), QStringList({"n.txt"}));
+}
+
+namespace {
+// What the sample generator put into mail n of python-inline-n.eml.
+QByteArray samplePicture(int n)
+{
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    for (int i = 0, size = n == 2 ? 20000 : n == 1 ? 300 : 500; i < size; ++i)
+        png += char((n * 7 + i) % 256);
+    return png;
+}
+} // namespace
+
+// Three mails as a common client sends them (an alternative part, an inline
+// image001.png, signature.asc, an unnamed part), the third reusing the first's
+// Message-ID: in one batch or one by one, each keeps its own members.
+TEST_F(InboxDecoder, MailsWithTheSameNamesKeepTheirOwnMembers)
+{
+    for (const bool oneBatch : {true, false}) {
+        SCOPED_TRACE(oneBatch ? "one batch" : "separate batches");
+        QDir(inbox).removeRecursively();
+        SetUp();
+        QStringList files;
+        for (int n = 1; n <= 3; ++n)
+            files << raw(QString("u%1").arg(n), sample(QString("python-inline-%1.eml").arg(n)));
+        if (oneBatch)
+            EXPECT_EQ(decodeAll(files), 3);
+        else
+            for (const QString &f : files)
+                EXPECT_EQ(decodeAll({f}), 1);
+
+        const QStringList ids = {"list-1@example-test", "list-2@example-test", "list-1@example-test-2"};
+        EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___"}) + ids);
+        for (int n = 1; n <= 3; ++n) {
+            const QString k = n == 1 ? "" : QString(" (%1)").arg(n);
+            const auto mail = mailBytes("INBOX", ids[n - 1]);
+            EXPECT_EQ(ParseHeaderRecord(mail["hdr"]).attach,
+                      QString("4     20261207120000-1%1;image001%1.png;signature%1.asc;"
+                              "20261207120000-2%1;").arg(k).toUtf8());
+            EXPECT_EQ(ParseHeaderRecord(mail["hdr"]).subject, "Picture " + QByteArray::number(n));
+            EXPECT_TRUE(mail["att:20261207120000-1" + k].contains("Mail " + QByteArray::number(n) + " in plain"));
+            EXPECT_EQ(mail["att:image001" + k + ".png"], samplePicture(n));
+            EXPECT_TRUE(mail["att:signature" + k + ".asc"].contains("sig " + QByteArray::number(n)));
+            EXPECT_EQ(mail["att:20261207120000-2" + k], QByteArray(40, char(n)));
+        }
+        EXPECT_EQ(members("INBOX.att").size(), 12);
+    }
+}
+
+TEST_F(InboxDecoder, AQuorvelPackageWhoseNameIsTakenIsRenamedWithItsBody)
+{
+    QDir().mkpath(home.file("pkg"));
+    writeFile(home.file("pkg/261207120000-bob@x-test.doc"), "{\\rtf1 body}");
+    ZipFile(zip, home.file("pkg/261207120000-bob@x-test.m"), home.file("pkg/261207120000-bob@x-test.doc"));
+    const QByteArray package = readFile(home.file("pkg/261207120000-bob@x-test.m"));
+    auto own = [&](const QByteArray &id) {
+        return "Message-ID: <" + id + ">\r\nContent-Type: multipart/mixed; boundary=\"B\"\r\n\r\n"
+               "--B\r\nContent-Type: text/plain\r\n\r\n--=This is a quorvel\r\n\r\n"
+            + attachmentPart("261207120000-bob@x-test.m", package) + "--B--\r\n";
+    };
+    decodeAll({raw("u1", own("a@x")), raw("u2", own("b@x")),
+               raw("u3", message("c@x", "Odd name", attachmentPart(" a;b.png", "Z")))});
+    // A name that would part the descriptor entry from its member is changed.
+    const QStringList odd = DescriptorEntries(ParseHeaderRecord(member("INBOX.hdr", "c@x")).attach);
+    ASSERT_EQ(odd.size(), 1);
+    EXPECT_EQ(member("INBOX.att", odd[0]), "Z");
+    EXPECT_EQ(ParseHeaderRecord(member("INBOX.hdr", "b@x")).attach, "1     261207120000-bob@x-test-2.m;");
+    EXPECT_EQ(member("INBOX.att", "261207120000-bob@x-test.m"), package);
+    const QString renamed = home.file("renamed.m");
+    writeFile(renamed, member("INBOX.att", "261207120000-bob@x-test-2.m"));
+    EXPECT_EQ(testsupport::memberNames(renamed), QStringList({"261207120000-bob@x-test-2.doc"}));
+    EXPECT_EQ(testsupport::memberData(zip, renamed, "261207120000-bob@x-test-2.doc", home.file("o2")),
+              "{\\rtf1 body}");
 }

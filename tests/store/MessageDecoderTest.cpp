@@ -1,5 +1,6 @@
 #include "platform/Clock.h"
 #include "store/MessageDecoder.h"
+#include "StoreFixture.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -334,12 +335,7 @@ TEST_F(MessageDecoder, LongLinesAreWrittenBackWhole)
 }
 
 namespace {
-QByteArray fixture(const char *name)
-{
-    QFile f(QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/data/" + name);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name;
-    return f.readAll();
-}
+QByteArray fixture(const char *name) { return storeTestData(name); }
 } // namespace
 
 // Messages written by Python's email package rather than by hand.
