@@ -238,7 +238,10 @@ bool ScriptedServer::readLine(QByteArray &line, QString &why)
         pollfd p{clientFd_, POLLIN, 0};
         if (::poll(&p, 1, kPollSliceMs) <= 0)
             continue;
-        const ssize_t n = ::recv(clientFd_, buffer, room, 0);
+        // A throttled reader would take long to reach the end of what a client that
+        // reset the connection left unread.
+        const bool reset = rate_ > 0 && (p.revents & (POLLERR | POLLHUP));
+        const ssize_t n = reset ? 0 : ::recv(clientFd_, buffer, room, 0);
         if (n <= 0) {
             why = QStringLiteral("the client closed the connection");
             if (!pending_.isEmpty())
