@@ -370,77 +370,57 @@ TEST(SmtpClientTest, TheBoundaryFollowsTheLocaleButStaysAscii)
     QLocale::setDefault(QLocale::system());
 }
 
-namespace {
-
-// 72 KB of attachment: about 100 KB of base64 lines, more than the send window and
-// the small socket buffers of a throttled server hold together.
-struct LargeAttachment {
+TEST(SmtpClientTest, SlowServersGetALargeMessageThroughABoundedQueueOrNotAtAll)
+{
+    // 72 KB of attachment, about 100 KB of base64 lines: more than the send window and
+    // the small socket buffers of a throttled server hold together. Waits count 15
+    // ticks of 50 ms.
     QTemporaryDir dir;
-    QByteArray content{72 * 1024, '\0'};
-    QString path = dir.filePath("large.bin");
+    QByteArray content(72 * 1024, '\0');
+    for (qsizetype i = 0; i < content.size(); ++i)
+        content[i] = char((i * 7919) >> 3);
+    QFile file(dir.filePath("large.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    auto post = [&](Smtp &smtp) {
+        smtp.hidden.wait.setInterval(50);
+        smtp.client.TimeOut = 15;
+        smtp.client.EmailFiles = {file.fileName()};
+        const int small = 4096;
+        return smtp.client.Connect() &&
+               ::setsockopt(smtp.client.Socket()->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small) == 0 &&
+               smtp.client.SendMail();
+    };
 
-    LargeAttachment()
-    {
-        for (qsizetype i = 0; i < content.size(); ++i)
-            content[i] = char((i * 7919) >> 3);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
-            ADD_FAILURE() << "cannot write " << path.toStdString();
-    }
-};
-
-// Posts `file` to a server that reads slowly: the client's waits count 15 ticks of
-// 50 ms and its socket keeps a small send buffer, so the message waits in its queue.
-void startSlowPost(Smtp &smtp, const LargeAttachment &file)
-{
-    smtp.hidden.wait.setInterval(50);
-    smtp.client.TimeOut = 15;
-    smtp.client.EmailFiles = {file.path};
-    ASSERT_TRUE(smtp.client.Connect()) << smtp.error();
-    const int small = 4096;
-    ::setsockopt(smtp.client.Socket()->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-}
-
-} // namespace
-
-TEST(SmtpClientTest, ASlowServerGetsALargeMessageThroughABoundedQueue)
-{
     // Read at 32 KB/s, about 3 s in all, while a reply or a stalled send may take
     // 0.75 s; then the reply to the final "." comes a second late.
-    LargeAttachment file;
     ScriptedServer server{untilData({Step::slowData(32 * 1024), "<pause 1000>", "S: 250 queued", "C: QUIT", "S: 221 bye"})};
     Smtp smtp(server.port());
     qint64 peak = 0;
     smtp.client.OnDisplay = [&](TCustomSmtpClient *c, const QString &) { peak = std::max(peak, c->Socket()->Queued()); };
     QStringList counts;
     smtp.hidden.wait.OnWaitStart = [&](TCustomWait *w) { counts << w->Caption(); };
-    startSlowPost(smtp, file);
-    EXPECT_TRUE(smtp.client.SendMail()) << smtp.error();
+    EXPECT_TRUE(post(smtp)) << smtp.error();
     EXPECT_EQ(counts.last().toStdString(), "600");
     smtp.client.Quit();
     ASSERT_EQ(server.verdict(), "");
-
     EXPECT_GE(peak, TCustomSmtpClient::kSendWindow / 2) << "the server never held the client back";
     EXPECT_LE(peak, TCustomSmtpClient::kSendWindow + 2 * TCustomSmtpClient::kMaxLineLength);
-    const QByteArray b64 = net::base64Encode(file.content);
+    const QByteArray b64 = net::base64Encode(content);
     QList<QByteArray> expected;
     for (qsizetype i = 0; i < b64.size(); i += 60)
         expected << b64.mid(i, 60);
     const QList<QByteArray> data = server.dataBlock();
     EXPECT_NE(std::search(data.begin(), data.end(), expected.begin(), expected.end()), data.end());
-}
 
-TEST(SmtpClientTest, AServerThatStopsTakingTheMessageGetsItUnfinished)
-{
-    LargeAttachment file;
-    ScriptedServer server{untilData({Step::slowData(100)})};
-    Smtp smtp(server.port());
-    startSlowPost(smtp, file);
-    EXPECT_FALSE(smtp.client.SendMail());
-    EXPECT_EQ(smtp.error(), "554 send timeout");
-    EXPECT_EQ(smtp.client.Socket()->State(), wsClosed);
-    EXPECT_NE(server.verdict().find("the client closed the connection"), std::string::npos);
-    EXPECT_FALSE(server.clientLines().contains("."));
+    // A server that stops taking the message gets it unfinished.
+    ScriptedServer stalled{untilData({Step::slowData(100)})};
+    Smtp stuck(stalled.port());
+    EXPECT_FALSE(post(stuck));
+    EXPECT_EQ(stuck.error(), "554 send timeout");
+    EXPECT_EQ(stuck.client.Socket()->State(), wsClosed);
+    EXPECT_NE(stalled.verdict().find("the client closed the connection"), std::string::npos);
+    EXPECT_FALSE(stalled.clientLines().contains("."));
 }
 
 TEST(SmtpClientTest, LongReplyLinesAreJoinedAndTheConversationStaysInStep)
