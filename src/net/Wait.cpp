@@ -59,9 +59,12 @@ private:
             // Input reaches a widget's window first.
             if (auto *window = qobject_cast<QWindow *>(watched)) {
                 const QWidgetList tops = QApplication::topLevelWidgets();
-                for (QWidget *top : tops)
-                    if (top->windowHandle() == window)
+                for (QWidget *top : tops) {
+                    if (top->windowHandle() == window) {
                         widget = top;
+                        break;
+                    }
+                }
             }
         }
         for (; widget; widget = widget->parentWidget())
