@@ -457,7 +457,8 @@ void TCustomAsyncSocket::SetState(TSocketState newState)
     FState = newState;
     updateNotifiers();
     FireChangeState(oldState, newState);
-    if (WaitCtrl() && (newState == FAwaitedState || (FAwaitedState == wsConnected && newState == wsClosed)))
+    if (WaitCtrl() && (newState == FAwaitedState || (FAwaitedState == wsConnected && newState == wsClosed) ||
+                       (newState == wsClosed && FDrainTarget >= 0)))
         stopWaitCtrl();
 }
 
@@ -493,6 +494,7 @@ void TCustomAsyncSocket::Connect()
     }
     FHandle = fd;
     ++FGeneration;
+    FAborted = false;
     FRx.clear();
     FRxPos = 0;
     FEndOfStream = false;
@@ -568,6 +570,7 @@ void TCustomAsyncSocket::releaseHandle()
     FEndOfStream = false;
     // What was queued for this connection must never go out on the next one.
     FSendQueue.clear();
+    FQueued = 0;
     FAllSent = true;
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
         FLastError = recordErrno();
@@ -723,6 +726,8 @@ void TCustomAsyncSocket::HandleEvents(int bits, quint16 error)
     if ((bits & kWriteEvent) && FHandle >= 0) {
         TryToSend();
         updateNotifiers();
+        if (FDrainTarget >= 0 && FQueued <= FDrainTarget)
+            stopWaitCtrl();
         if (FAllSent && OnDataSent)
             FireDataSent(error);
         if (!self)
@@ -767,6 +772,8 @@ int TCustomAsyncSocket::receiveBlock()
     FRx.resize(old + std::max<ssize_t>(n, 0));
     if (n < 0)
         recordErrno();
+    else if (n > 0)
+        noteProgress();
     return int(n);
 }
 
@@ -850,15 +857,41 @@ void TCustomAsyncSocket::ReadLine(int timeoutSeconds, QByteArray &line)
         FLineInProgress = true;
     }
     ReadLineChars();
-    if (FLineInProgress) {
-        QPointer<QObject> guard(FWaitCtrl.object());
-        wait->setCaption(QString::number(timeoutSeconds));
-        wait->showWait(true);
-        wait->RunWait();
-        if (guard)
-            wait->showWait(false);
+    if (FLineInProgress && !runWait(wait, timeoutSeconds)) {
+        // What came of a line whose end the wait did not see is not a line.
+        FLineInProgress = false;
+        FLine.clear();
     }
     line = FLine;
+}
+
+bool TCustomAsyncSocket::runWait(net::WaitControl *wait, int timeoutSeconds)
+{
+    QPointer<QObject> guard(FWaitCtrl.object());
+    const int outerSeconds = FWaitSeconds;
+    FWaitSeconds = timeoutSeconds;
+    wait->setCaption(QString::number(timeoutSeconds));
+    wait->showWait(true);
+    wait->RunWait();
+    FWaitSeconds = outerSeconds;
+    const bool aborted = !guard || wait->ModalResult() == net::kWaitAborted;
+    if (guard)
+        wait->showWait(false);
+    if (!aborted)
+        return true;
+    FAborted = true;
+    if (FState != wsClosed)
+        Close();
+    return false;
+}
+
+void TCustomAsyncSocket::noteProgress()
+{
+    if (FWaitSeconds <= 0)
+        return;
+    net::WaitControl *wait = WaitCtrl();
+    if (wait && wait->Running())
+        wait->setCaption(QString::number(FWaitSeconds));
 }
 
 void TCustomAsyncSocket::ReadLineChars()
@@ -941,15 +974,27 @@ bool TCustomAsyncSocket::Wait(int timeoutSeconds, TSocketState state)
         ReportSocketError(QStringLiteral("TAsyncSocket.Wait"));
         return false;
     }
-    QPointer<QObject> guard(FWaitCtrl.object());
-    wait->setCaption(QString::number(timeoutSeconds));
-    wait->showWait(true);
-    wait->RunWait();
-    if (guard)
-        wait->showWait(false);
-    const bool reached = FState == state;
+    const bool ran = runWait(wait, timeoutSeconds);
+    const bool reached = ran && FState == state;
     FAwaitedState = wsInvalidState;
     return reached;
+}
+
+bool TCustomAsyncSocket::WaitQueued(int timeoutSeconds, qint64 lowWater)
+{
+    if (FState != wsConnected)
+        return false;
+    if (FQueued <= lowWater)
+        return true;
+    net::WaitControl *wait = WaitCtrl();
+    if (!wait) {
+        ReportError(QStringLiteral("No wait object assigned"));
+        return false;
+    }
+    FDrainTarget = lowWater;
+    const bool ran = runWait(wait, timeoutSeconds);
+    FDrainTarget = -1;
+    return ran && FState == wsConnected && FQueued <= lowWater;
 }
 
 // ---- sending ----
@@ -964,6 +1009,7 @@ int TCustomAsyncSocket::Send(const char *data, int length)
     if (length <= 0)
         return 0;
     FAllSent = false;
+    FQueued += length;
     if (FSendQueue.empty())
         FSendQueue.emplace_back();
     int queued = FSendQueue.back().Append(data, length);
@@ -1015,6 +1061,8 @@ void TCustomAsyncSocket::TryToSend()
                 }
             }
             front.Consume(int(n));
+            FQueued -= n;
+            noteProgress();
             if (n == count)
                 continue;
             return;

@@ -137,6 +137,14 @@ public:
     int Handle() const { return FHandle; }
     // Received bytes held in the socket's own buffer, not yet read.
     int Buffered() const { return buffered(); }
+    // Bytes in the send queue, not yet taken by the OS.
+    qint64 Queued() const { return FQueued; }
+    // True when a wait of this connection was aborted (ModalResult kWaitAborted, or
+    // the wait control went away): the connection was closed then, and a line in
+    // progress dropped. Cleared by Connect.
+    bool Aborted() const { return FAborted; }
+    // True while ReadLine has a line whose end has not arrived (after a timeout).
+    bool LineInProgress() const { return FLineInProgress; }
     // The send queue, oldest chunk first.
     const std::deque<TBuffer> &SendQueue() const { return FSendQueue; }
 
@@ -148,11 +156,16 @@ public:
     virtual int Send(const char *data, int length);
     int SendText(const QByteArray &text);
     virtual int ReceiveInto(char *buffer, int size);
+    // Every wait below counts its timeout anew whenever a byte is sent or received,
+    // so it ends after that many seconds without progress.
     // Waits until State is `state` or the timeout; true when it is.
     virtual bool Wait(int timeoutSeconds, TSocketState state);
     // The next received line without its line end, or what was assembled when the
-    // wait ended (after a timeout, or when the peer closed).
+    // wait ended (after a timeout, or when the peer closed); empty after an abort.
     virtual void ReadLine(int timeoutSeconds, QByteArray &line);
+    // Waits until at most `lowWater` bytes are queued; false when the connection is
+    // gone, the wait was aborted or timed out.
+    bool WaitQueued(int timeoutSeconds, qint64 lowWater);
     // Dotted peer address when connected, else "error".
     QString PeerAddress();
     void ShutdownSocket(int how);
@@ -200,6 +213,11 @@ private:
     void releaseHandle();
     void updateNotifiers();
     void stopWaitCtrl();
+    // Runs the wait control for `timeoutSeconds`; false after an abort, which closes
+    // the connection (the conversation cannot go on from an unknown point).
+    bool runWait(net::WaitControl *wait, int timeoutSeconds);
+    // A byte went out or came in: the running wait counts from the start again.
+    void noteProgress();
 
     int FHandle = -1;
     bool FPortAssigned = false;
@@ -215,6 +233,7 @@ private:
     TSocketState FState = wsClosed;
     int FFlushTimeout = 60;
     std::deque<TBuffer> FSendQueue;
+    qint64 FQueued = 0;
     int FSendFlags = 0;
     net::WaitRef FWaitCtrl;
     TSocketState FAwaitedState = wsInvalidState;
@@ -226,6 +245,9 @@ private:
     int FReadCount = 0;
     bool FClosedFired = false;
     bool FDestroying = false;
+    bool FAborted = false;
+    int FWaitSeconds = 0;         // timeout of the running wait, 0 when none
+    qint64 FDrainTarget = -1;     // the queue size WaitQueued waits for, -1 when none
 
     QByteArray FRx;          // received, not yet read
     qsizetype FRxPos = 0;    // read position in FRx

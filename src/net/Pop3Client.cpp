@@ -21,41 +21,21 @@ qint64 digitsAt(const QByteArray &line, qsizetype &i)
 
 } // namespace
 
-TPop3Client::TPop3Client(QObject *owner) : QObject(owner), FSocket(new TAsyncSocket(this))
-{
-    FSocket->OnSessionClosed = [this](TCustomAsyncSocket *, quint16) {
-        if (net::WaitControl *wait = Wait())
-            wait->StopWait();
-        FProtocolState = pop3Disconnected;
-    };
-    FSocket->OnLineTooLong = [this](TCustomAsyncSocket *) { FContinuation = true; };
-}
+namespace {
 
-TPop3Client::~TPop3Client()
-{
-    FSocket->OnSessionClosed = nullptr;
-    if (net::WaitControl *wait = Wait())
-        wait->bindTimeout(nullptr);
-}
+// A wait ended from outside (the program quits): the connection was dropped.
+const QString kAborted = QStringLiteral("-ERR Connection aborted");
 
-net::WaitControl *TPop3Client::Wait() const { return FWait.get(); }
+} // namespace
 
-void TPop3Client::SetWait(net::WaitControl *wait)
-{
-    FWait.set(wait);
-    FSocket->SetWaitCtrl(wait);
-}
+TPop3Client::TPop3Client(QObject *owner) : net::LineClient(QStringLiteral("pop3"), owner) {}
+
+TPop3Client::~TPop3Client() = default;
 
 void TPop3Client::Display(const QString &msg)
 {
     if (OnDisplay)
         OnDisplay(this, msg);
-}
-
-void TPop3Client::localError(const QString &text)
-{
-    FErrorMessage = text;
-    Display(text);
 }
 
 void TPop3Client::fire(const TPop3NotifyEvent &event)
@@ -105,63 +85,32 @@ bool TPop3Client::ParseUidl(const QByteArray &line, int &number, QString &uid)
 
 // ---- the conversation ----
 
-void TPop3Client::SendCommand(const QByteArray &text)
-{
-    Display(QStringLiteral("> ") + QString::fromUtf8(text));
-    net::letEventsRun();
-    // The events may have brought the server's close: then nothing is sent and the
-    // reply reads as empty.
-    if (FSocket->State() == wsConnected)
-        FSocket->SendText(text + "\r\n");
-}
-
 bool TPop3Client::GetResponse()
 {
+    // The reply line is read as the socket cuts it; a longer one is not joined here.
     FSocket->ReadLine(TimeOut, FLastResponse);
+    if (Aborted()) {
+        fail(kAborted);
+        return false;
+    }
     Display(QStringLiteral("< ") + QString::fromUtf8(FLastResponse));
     return !FLastResponse.isEmpty() && FLastResponse[0] == '+';
 }
 
 bool TPop3Client::Connect()
 {
-    net::WaitControl *wait = Wait();
-    if (!wait) {
-        FTimestamp.clear();
-        localError(QStringLiteral("-ERR No wait object"));
-        return false;
-    }
-    QPointer<TPop3Client> self(this);
-    wait->bindTimeout([self] {
-        if (self)
-            self->FTimedOut = true;
-    });
-    FTimedOut = false;
-    if (FProtocolState != pop3Disconnected)
+    const ConnectTexts texts{QStringLiteral("-ERR No wait object"),
+                             QStringLiteral("-ERR No host specified"),
+                             QStringLiteral("-ERR "),
+                             QStringLiteral("-ERR Can't connect to host '%1'").arg(Host),
+                             kAborted,
+                             QStringLiteral("Connected with POP3 server")};
+    const Opening opening = OpenConnection(texts, FProtocolState != pop3Disconnected);
+    if (opening == Opening::AlreadyOpen)
         return true;
-
     FTimestamp.clear();
-    FErrorMessage.clear();
-    if (Host.isEmpty()) {
-        localError(QStringLiteral("-ERR No host specified"));
+    if (opening == Opening::Failed)
         return false;
-    }
-    try {
-        FSocket->SetProto(QStringLiteral("tcp"));
-        FSocket->SetPort(Port);
-        FSocket->SetAddr(Host);
-        FSocket->OnDataAvailable = nullptr;
-        FSocket->Connect();
-    } catch (const ESocketException &e) {
-        localError(QStringLiteral("-ERR ") + e.message());
-        FSocket->Close();
-        return false;
-    }
-    if (!FSocket->Wait(TimeOut, wsConnected)) {
-        localError(QStringLiteral("-ERR Can't connect to host '%1'").arg(Host));
-        FSocket->Close();
-        return false;
-    }
-    Display(QStringLiteral("Connected with POP3 server"));
     if (!GetResponse()) {
         if (FErrorMessage.isEmpty()) {
             // A greeting that never came must not leave the failure without a text.
@@ -187,7 +136,7 @@ bool TPop3Client::Connect()
 bool TPop3Client::User()
 {
     if (FProtocolState >= pop3WaitingPass) {
-        localError(QStringLiteral("-ERR USER command invalid now"));
+        fail(QStringLiteral("-ERR USER command invalid now"));
         return false;
     }
     if (FProtocolState == pop3Disconnected && !Connect())
@@ -202,7 +151,7 @@ bool TPop3Client::User()
 bool TPop3Client::PassCommand(const QByteArray &word)
 {
     if (FProtocolState >= pop3Transaction) {
-        localError(QStringLiteral("-ERR %1 command invalid now").arg(QString::fromLatin1(word)));
+        fail(QStringLiteral("-ERR %1 command invalid now").arg(QString::fromLatin1(word)));
         return false;
     }
     if (FProtocolState < pop3WaitingPass && !User())
@@ -221,13 +170,13 @@ bool TPop3Client::Rpop() { return PassCommand("RPOP"); }
 bool TPop3Client::Apop()
 {
     if (FProtocolState >= pop3WaitingPass) {
-        localError(QStringLiteral("-ERR APOP command invalid now"));
+        fail(QStringLiteral("-ERR APOP command invalid now"));
         return false;
     }
     if (FProtocolState == pop3Disconnected && !Connect())
         return false;
     if (FTimestamp.isEmpty()) {
-        localError(QStringLiteral("-ERR Server do not support APOP (no timestamp)"));
+        fail(QStringLiteral("-ERR Server do not support APOP (no timestamp)"));
         return false;
     }
     SendCommand("APOP " + UserName.trimmed().toUtf8() + " " + net::Md5::hexDigest(FTimestamp + PassWord.toUtf8()));
@@ -242,7 +191,7 @@ bool TPop3Client::RunCommand(const QByteArray &word, const QByteArray &argument)
     if (FProtocolState < pop3Transaction && !Pass())
         return false;
     if (FProtocolState != pop3Transaction) {
-        localError(QStringLiteral("-ERR %1 command invalid now").arg(QString::fromLatin1(word)));
+        fail(QStringLiteral("-ERR %1 command invalid now").arg(QString::fromLatin1(word)));
         return false;
     }
     SendCommand(argument.isEmpty() ? word : word + " " + argument);
@@ -270,13 +219,18 @@ bool TPop3Client::MultiLine(Listing kind)
             FContinuation = false;
             if (FSocket->State() == wsConnected)
                 FSocket->ReadLine(TimeOut, FLastResponse);
+            if (Aborted()) {
+                fail(kAborted);
+                disconnected = true;
+                break;
+            }
             if (FSocket->State() != wsConnected) {
                 disconnected = true;
-                localError(QStringLiteral("-ERR Disconneced unexpectedly"));
+                fail(QStringLiteral("-ERR Disconneced unexpectedly"));
                 break;
             }
             if (FTimedOut) {
-                localError(QStringLiteral("-ERR Receive Timeout"));
+                fail(QStringLiteral("-ERR Receive Timeout"));
                 break;
             }
             if (!previousCut) {

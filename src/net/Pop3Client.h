@@ -5,8 +5,7 @@
 // Operations that need an earlier protocol step perform it themselves: Stat on a
 // fresh client connects, sends USER and PASS, then STAT.
 
-#include "net/AsyncSocket.h"
-#include "net/WaitControl.h"
+#include "net/LineClient.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -22,33 +21,27 @@ using TPop3Display = std::function<void(TPop3Client *Sender, const QString &Msg)
 // During a line event the line is in LastResponse (listing lines already parsed).
 using TPop3NotifyEvent = std::function<void(TPop3Client *Sender)>;
 
-class TPop3Client : public QObject {
+// Host, Port (default "pop3"), TimeOut, Tag, Wait and Socket come from LineClient.
+// ErrorMessage holds only the client's own "-ERR ..." texts and a failed greeting.
+class TPop3Client : public net::LineClient {
     Q_OBJECT
 public:
     explicit TPop3Client(QObject *owner = nullptr);
     ~TPop3Client() override;
 
-    QString Host;
-    QString Port = QStringLiteral("pop3");
     QString UserName;
     QString PassWord;
-    int TimeOut = 15;  // seconds for connecting and for each line
     int MsgNum = 0;    // message number for the message commands
     int MsgLines = 0;  // body lines asked for by Top
-    int Tag = 0;
 
     TPop3State ProtocolState() const { return FProtocolState; }
     // The last line received: bytes as they arrived, without the line end.
     QByteArray LastResponse() const { return FLastResponse; }
-    QString ErrorMessage() const { return FErrorMessage; }
     // The greeting's timestamp with its angle brackets; empty when it had none.
     QByteArray Timestamp() const { return FTimestamp; }
     int MsgCount() const { return FMsgCount; }
     qint64 MsgSize() const { return FMsgSize; }
     QString MsgUidl() const { return FMsgUidl; }
-    net::WaitControl *Wait() const;
-    void SetWait(net::WaitControl *wait);
-    TAsyncSocket *Socket() const { return FSocket; }
 
     bool Connect();
     bool User();
@@ -78,26 +71,22 @@ public:
     TPop3NotifyEvent OnListBegin, OnListLine, OnListEnd;
     TPop3NotifyEvent OnUidlBegin, OnUidlLine, OnUidlEnd;
 
+protected:
+    void Display(const QString &msg) override;
+    void connectionClosed() override { FProtocolState = pop3Disconnected; }
+
 private:
     enum class Listing { Message, List, Uidl };
 
-    void Display(const QString &msg);
-    void localError(const QString &text);
-    void SendCommand(const QByteArray &text);
     bool GetResponse();
     bool PassCommand(const QByteArray &word);
     bool RunCommand(const QByteArray &word, const QByteArray &argument = {});
     bool MultiLine(Listing kind);
     void fire(const TPop3NotifyEvent &event);
 
-    TAsyncSocket *FSocket;
     TPop3State FProtocolState = pop3Disconnected;
     QByteArray FLastResponse;
-    QString FErrorMessage;
     QByteArray FTimestamp;
-    net::WaitRef FWait;
-    bool FTimedOut = false;
-    bool FContinuation = false;
     int FMsgCount = 0;
     qint64 FMsgSize = 0;
     QString FMsgUidl;

@@ -13,6 +13,9 @@
 
 namespace {
 
+// A wait ended from outside (the program quits): the connection was dropped.
+const QString kAborted = QStringLiteral("554 connection aborted");
+
 // The reply's code: the decimal number at its start after white space, 0 without.
 int replyCode(const QString &reply)
 {
@@ -48,29 +51,9 @@ QByteArray quotedParameter(const QString &name)
 
 // ---- TCustomSmtpClient ----
 
-TCustomSmtpClient::TCustomSmtpClient(QObject *owner) : QObject(owner), FSocket(new TAsyncSocket(this))
-{
-    FSocket->OnSessionClosed = [this](TCustomAsyncSocket *, quint16) {
-        if (net::WaitControl *wait = Wait())
-            wait->StopWait();
-        FPhase = 0;
-    };
-}
+TCustomSmtpClient::TCustomSmtpClient(QObject *owner) : net::LineClient(QStringLiteral("smtp"), owner) {}
 
-TCustomSmtpClient::~TCustomSmtpClient()
-{
-    FSocket->OnSessionClosed = nullptr;
-    if (net::WaitControl *wait = Wait())
-        wait->bindTimeout(nullptr);
-}
-
-net::WaitControl *TCustomSmtpClient::Wait() const { return FWait.get(); }
-
-void TCustomSmtpClient::SetWait(net::WaitControl *wait)
-{
-    FWait.set(wait);
-    FSocket->SetWaitCtrl(wait);
-}
+TCustomSmtpClient::~TCustomSmtpClient() = default;
 
 void TCustomSmtpClient::Display(const QString &msg)
 {
@@ -98,41 +81,36 @@ void TCustomSmtpClient::FireHeaderLine(QByteArray &Msg, int Size)
         OnHeaderLine(this, Msg, Size);
 }
 
-void TCustomSmtpClient::SendCommand(const QByteArray &text)
+int TCustomSmtpClient::GetReply(int timeOut)
 {
-    if (FPhase == 0)
-        return;
-    if (OnDisplay)
-        Display(QStringLiteral("> ") + QString::fromUtf8(text));
-    net::letEventsRun();
-    // The events may have brought the server's close.
-    if (FPhase == 0)
-        return;
-    FSocket->SendText(text + "\r\n");
-}
-
-int TCustomSmtpClient::GetReply()
-{
+    if (timeOut <= 0)
+        timeOut = TimeOut;
     if (FPhase == 0) {
-        FLastResponse = QStringLiteral("554 not connected");
+        FLastResponse = Aborted() ? kAborted : QStringLiteral("554 not connected");
         Display(QStringLiteral("< ") + FLastResponse);
         return replyCode(FLastResponse);
     }
     // A reply that goes on and on ends after the time one line may take.
     QElapsedTimer clock;
     clock.start();
-    const qint64 limitMs = qint64(TimeOut) * (Wait() ? Wait()->Interval() : 1000);
     for (;;) {
         QByteArray line;
-        FSocket->ReadLine(TimeOut, line);
+        // A line longer than the socket's comes in pieces; joined, its fourth
+        // character still tells whether the reply goes on.
+        const bool ended = ReadReplyLine(timeOut, clock, line);
         FLastResponse = QString::fromUtf8(line);
-        if (!FTimedOut && FLastResponse.isEmpty() && FPhase == 0)
-            FLastResponse = QStringLiteral("554 not connected");
-        const bool continued = FLastResponse.size() >= 4 && FLastResponse[3] == u'-';
-        if (continued && !FTimedOut && clock.elapsed() > limitMs)
-            FTimedOut = true;
-        if (FTimedOut)
-            FLastResponse = QStringLiteral("554 receive timeout");
+        bool continued = false;
+        if (Aborted()) {
+            FLastResponse = kAborted;
+        } else {
+            if (!FTimedOut && FLastResponse.isEmpty() && FPhase == 0)
+                FLastResponse = QStringLiteral("554 not connected");
+            continued = ended && FLastResponse.size() >= 4 && FLastResponse[3] == u'-';
+            if (continued && !FTimedOut && clock.elapsed() > countMs(timeOut))
+                FTimedOut = true;
+            if (FTimedOut)
+                FLastResponse = QStringLiteral("554 receive timeout");
+        }
         Display(QStringLiteral("< ") + FLastResponse);
         if (FTimedOut || !continued)
             break;
@@ -140,9 +118,9 @@ int TCustomSmtpClient::GetReply()
     return replyCode(FLastResponse);
 }
 
-bool TCustomSmtpClient::checkReply(int expected1, int expected2, bool closeOnFailure)
+bool TCustomSmtpClient::checkReply(int expected1, int expected2, bool closeOnFailure, int timeOut)
 {
-    const int code = GetReply();
+    const int code = GetReply(timeOut);
     if (code == expected1 || code == expected2)
         return false;
     // A failure must always leave a text behind, or the caller takes it for success.
@@ -152,58 +130,27 @@ bool TCustomSmtpClient::checkReply(int expected1, int expected2, bool closeOnFai
     return true;
 }
 
-bool TCustomSmtpClient::CheckReply(int expected, bool closeOnFailure)
+bool TCustomSmtpClient::CheckReply(int expected, bool closeOnFailure, int timeOut)
 {
-    return checkReply(expected, expected, closeOnFailure);
+    return checkReply(expected, expected, closeOnFailure, timeOut);
 }
 
 bool TCustomSmtpClient::CheckReplyEither(int expected1, int expected2, bool closeOnFailure)
 {
-    return checkReply(expected1, expected2, closeOnFailure);
+    return checkReply(expected1, expected2, closeOnFailure, 0);
 }
 
 bool TCustomSmtpClient::Connect()
 {
-    net::WaitControl *wait = Wait();
-    if (!wait) {
-        FErrorMessage = QStringLiteral("No wait object");
-        Display(FErrorMessage);
-        return false;
-    }
-    QPointer<TCustomSmtpClient> self(this);
-    wait->bindTimeout([self] {
-        if (self)
-            self->FTimedOut = true;
-    });
-    FTimedOut = false;
-    if (FPhase != 0)
-        return true;
-
-    FErrorMessage.clear();
-    if (Host.isEmpty()) {
-        FErrorMessage = QStringLiteral("No host specified");
-        Display(FErrorMessage);
-        return false;
-    }
-    try {
-        FSocket->SetProto(QStringLiteral("tcp"));
-        FSocket->SetPort(Port);
-        FSocket->SetAddr(Host);
-        FSocket->OnDataAvailable = nullptr;
-        FSocket->Connect();
-    } catch (const ESocketException &e) {
-        FErrorMessage = e.message();
-        Display(FErrorMessage);
-        FSocket->Close();
-        return false;
-    }
-    if (!FSocket->Wait(TimeOut, wsConnected)) {
-        FErrorMessage = QStringLiteral("Can't connect to host '%1'").arg(Host);
-        Display(FErrorMessage);
-        FSocket->Close();
-        return false;
-    }
-    Display(QStringLiteral("Connected with SMTP server"));
+    const ConnectTexts texts{QStringLiteral("No wait object"),
+                             QStringLiteral("No host specified"),
+                             QString(),
+                             QStringLiteral("Can't connect to host '%1'").arg(Host),
+                             kAborted,
+                             QStringLiteral("Connected with SMTP server")};
+    const Opening opening = OpenConnection(texts, FPhase != 0);
+    if (opening != Opening::Opened)
+        return opening == Opening::AlreadyOpen;
     FPhase = 1;
     if (CheckReply(220, true))
         return false;
@@ -274,6 +221,10 @@ bool TCustomSmtpClient::SendMail()
     bool more = true;
     QString failure;
     for (int lineNum = 1; more && FPhase == 2; ++lineNum) {
+        if (!waitForSendRoom()) {
+            failure = QStringLiteral("554 send timeout");
+            break;
+        }
         QByteArray line;
         try {
             FireGetData(lineNum, line, more, kMaxLineLength);
@@ -287,7 +238,8 @@ bool TCustomSmtpClient::SendMail()
         net::letEventsRun();
     }
     if (!failure.isEmpty()) {
-        // The body could not be completed: dropping the connection before the final
+        // The body could not be completed (or the server stopped taking it):
+        // dropping the connection before the final
         // "." makes the server discard the part it has, instead of delivering a
         // truncated mail that would count as sent.
         setError(failure);
@@ -296,7 +248,17 @@ bool TCustomSmtpClient::SendMail()
         return false;
     }
     SendCommand(".");
-    return !CheckReply(250, false);
+    // The countdown shows the long wait the server may take.
+    return !CheckReply(250, false, std::max(TimeOut, kFinalReplyTimeOut));
+}
+
+bool TCustomSmtpClient::waitForSendRoom()
+{
+    if (FSocket->Queued() < kSendWindow || FSocket->WaitQueued(TimeOut, kSendWindow / 2))
+        return true;
+    // A connection that went away (or was aborted) ends the body by the phase; only a
+    // server that took nothing for TimeOut seconds is a failure here.
+    return !FTimedOut;
 }
 
 void TCustomSmtpClient::Quit()

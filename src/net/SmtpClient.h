@@ -5,8 +5,7 @@
 // supplies through OnGetData; TSmtpClient adds files as base64 parts of a MIME
 // multipart message.
 
-#include "net/AsyncSocket.h"
-#include "net/WaitControl.h"
+#include "net/LineClient.h"
 
 #include <QFile>
 #include <QObject>
@@ -26,17 +25,22 @@ using TSmtpGetDataEvent =
 // May rewrite a header line, or empty it to leave it out.
 using TSmtpHeaderLineEvent = std::function<void(TCustomSmtpClient *Sender, QByteArray &Msg, int Size)>;
 
-class TCustomSmtpClient : public QObject {
+// Host, Port (default "smtp"), TimeOut, Tag, Wait and Socket come from LineClient;
+// ErrorMessage holds the first error of the connection.
+class TCustomSmtpClient : public net::LineClient {
     Q_OBJECT
 public:
     static constexpr int kMaxLineLength = 1023;
     static constexpr int kHeaderLineSize = 1024;
+    // At most this many bytes of the message wait in the socket's send queue: the
+    // body is asked for more only as the server takes it, so memory stays bounded.
+    static constexpr qint64 kSendWindow = 64 * 1024;
+    // Seconds a server may take to answer the final "." (RFC 5321, 4.5.3.2.6).
+    static constexpr int kFinalReplyTimeOut = 600;
 
     explicit TCustomSmtpClient(QObject *owner = nullptr);
     ~TCustomSmtpClient() override;
 
-    QString Host;
-    QString Port = QStringLiteral("smtp");
     QString SignOn;          // name given in HELO; empty: this machine's name
     QString FromName;        // envelope sender
     QStringList RcptName;    // envelope recipients
@@ -44,15 +48,8 @@ public:
     QString HdrTo;           // recipients separated by ";"
     QString HdrSubject;
     QString CharSet = QStringLiteral("iso-8859-1");
-    int TimeOut = 15;        // seconds for connecting and for each reply line
-    int Tag = 0;
 
     QString LastResponse() const { return FLastResponse; }
-    // The first error of the connection.
-    QString ErrorMessage() const { return FErrorMessage; }
-    net::WaitControl *Wait() const;
-    void SetWait(net::WaitControl *wait);
-    TAsyncSocket *Socket() const { return FSocket; }
 
     // True when the connection is ready for a message (at once when it already is).
     virtual bool Connect();
@@ -67,27 +64,28 @@ public:
 protected:
     virtual void FireGetData(int LineNum, QByteArray &MsgLine, bool &More, int MaxLen);
     virtual void FireHeaderLine(QByteArray &Msg, int Size);
-    void SendCommand(const QByteArray &text);
-    // Reads a whole (possibly multi-line) reply; returns its code.
-    int GetReply();
+    // Reads a whole (possibly multi-line) reply, each line at most `timeOut` seconds
+    // without progress (TimeOut when 0); returns its code.
+    int GetReply(int timeOut = 0);
     // True when the reply is not `expected` (an error).
-    bool CheckReply(int expected, bool closeOnFailure);
+    bool CheckReply(int expected, bool closeOnFailure, int timeOut = 0);
     bool CheckReplyEither(int expected1, int expected2, bool closeOnFailure);
-    void Display(const QString &msg);
+    void Display(const QString &msg) override;
+    bool canSend() const override { return FPhase != 0; }
+    void connectionClosed() override { FPhase = 0; }
     void setError(const QString &text);
 
 private:
     void SendHeaderLine(QByteArray line);
     void SendBodyLine(const QByteArray &line);
-    bool checkReply(int expected1, int expected2, bool closeOnFailure);
+    // Waits while the send window is full; false when sending stalled for TimeOut
+    // seconds or the wait was aborted (ErrorMessage tells), or the connection is gone.
+    bool waitForSendRoom();
+    bool checkReply(int expected1, int expected2, bool closeOnFailure, int timeOut);
 
-    TAsyncSocket *FSocket;
     // 0 not connected, 1 connected before the greeting, 2 ready (HELO accepted).
     int FPhase = 0;
     QString FLastResponse;
-    QString FErrorMessage;
-    net::WaitRef FWait;
-    bool FTimedOut = false;
 };
 
 class TSmtpClient : public TCustomSmtpClient {

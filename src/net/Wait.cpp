@@ -1,5 +1,6 @@
 #include "net/Wait.h"
 
+#include "net/EventPump.h"
 #include "platform/Command.h"
 
 #include <QAbstractEventDispatcher>
@@ -8,37 +9,82 @@
 #include <QEventLoop>
 #include <QPainter>
 #include <QPointer>
+#include <QWindow>
 #include <algorithm>
 
 namespace {
 
-// Installed on the application for the length of one RunWait. Filters stack, so
-// removing this one restores whatever filtered before.
-class InputSwallower : public QObject {
+// The input rules of every pump, with a beep for what is swallowed. A window that
+// became modal after the outermost pump began (the default error handler's box, a
+// prompt) takes its own input: it could not be answered otherwise.
+class WaitInputFilter : public net::InputFilter {
 public:
-    InputSwallower() { qApp->installEventFilter(this); }
-    ~InputSwallower() override { qApp->removeEventFilter(this); }
+    using net::InputFilter::InputFilter;
+
+    void pumpBegins() override { modalAtStart_ = QApplication::activeModalWidget(); }
+    void pumpEnds() override { modalAtStart_ = nullptr; }
 
 protected:
-    bool eventFilter(QObject *, QEvent *event) override
+    bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (!net::isSwallowedInput(event->type()) || inNewModal(watched))
+            return false;
         switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::Shortcut:
-            QApplication::beep();
-            return true;
         case QEvent::ShortcutOverride:
             // Accepting the override keeps the shortcut map from firing an action;
-            // the key press that follows is swallowed (and beeps) above.
+            // the key press that follows is swallowed (and beeps) below.
             event->accept();
-            return true;
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::KeyPress:
+            QApplication::beep();
+            break;
         default:
-            return false;
+            break; // releases and the wheel go quietly
         }
+        return true;
     }
+
+private:
+    bool inNewModal(QObject *watched) const
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == modalAtStart_)
+            return false;
+        QWidget *widget = qobject_cast<QWidget *>(watched);
+        if (!widget) {
+            // Input reaches a widget's window first.
+            if (auto *window = qobject_cast<QWindow *>(watched)) {
+                const QWidgetList tops = QApplication::topLevelWidgets();
+                for (QWidget *top : tops) {
+                    if (top->windowHandle() == window) {
+                        widget = top;
+                        break;
+                    }
+                }
+            }
+        }
+        for (; widget; widget = widget->parentWidget())
+            if (widget == modal)
+                return true;
+        return false;
+    }
+
+    QPointer<QWidget> modalAtStart_;
 };
+
+// Every pump of the program follows the wait control's rules once one exists.
+void installWaitInputRules()
+{
+    static QPointer<WaitInputFilter> filter;
+    if (!filter && qApp) {
+        filter = new WaitInputFilter(qApp);
+        net::setInputFilter(filter);
+    }
+}
 
 } // namespace
 
@@ -52,6 +98,7 @@ TCustomWait::TCustomWait(QWidget *owner) : QWidget(owner)
     FBrush = QBrush(Qt::white);
     FTimer.setInterval(1000);
     connect(&FTimer, &QTimer::timeout, this, [this] { platform::runCommand([this] { Tick(); }); });
+    installWaitInputRules();
 }
 
 TCustomWait::~TCustomWait()
@@ -104,7 +151,7 @@ void TCustomWait::StartWait()
 
 void TCustomWait::StopWait()
 {
-    FModalResult = 1;
+    FModalResult = net::kWaitStopped;
     FTimer.stop();
     ResetCaption();
     quitLoops();
@@ -121,7 +168,7 @@ void TCustomWait::Tick()
         setCaption(QString::number(remaining));
     } else {
         FTimer.stop();
-        FModalResult = 2;
+        FModalResult = net::kWaitTimedOut;
         ResetCaption();
         quitLoops();
         if (OnTimeout)
@@ -138,8 +185,8 @@ void TCustomWait::quitLoops()
 
 void TCustomWait::RunWait()
 {
-    InputSwallower swallower;
-    FModalResult = 0;
+    net::InputRules rules;
+    FModalResult = net::kWaitRunning;
     StartWait();
     if (!Running())
         return;
@@ -164,6 +211,13 @@ void TCustomWait::RunWait()
         return;
     disconnect(awake);
     FLoops.erase(std::remove(FLoops.begin(), FLoops.end(), &loop), FLoops.end());
+    if (Running()) {
+        // Neither StopWait nor the count ended the loop: the application is quitting
+        // (after quit() every nested loop returns at once). Nothing awaited happened.
+        FTimer.stop();
+        FModalResult = net::kWaitAborted;
+        ResetCaption();
+    }
 }
 
 void TCustomWait::paintEvent(QPaintEvent *)

@@ -1,8 +1,9 @@
 #pragma once
 // The countdown wait control: a small painted bar with the remaining seconds. While
-// RunWait runs it turns a nested event loop, swallows mouse presses and key presses
-// anywhere in the program with a beep, and ends when the program stops it or the
-// count reaches zero.
+// RunWait runs it turns a nested event loop, swallows mouse and key input anywhere in
+// the program with a beep (the input rules of every pump, which creating a wait
+// control installs), and ends when the program stops it, the count reaches zero, or
+// the loop is ended from outside (an abort).
 
 #include "net/WaitControl.h"
 

@@ -10,6 +10,16 @@
 
 namespace net {
 
+// ModalResult of a wait control.
+enum WaitResult {
+    kWaitRunning = 0,
+    kWaitStopped = 1,  // stopped by the program: state reached, line complete, connection gone
+    kWaitTimedOut = 2, // the count ran out
+    // The nested loop ended while the count still ran (the application quits, or the
+    // control went away): nothing that was awaited happened.
+    kWaitAborted = 3,
+};
+
 class WaitControl {
 public:
     virtual ~WaitControl() = default;
@@ -21,13 +31,15 @@ public:
     virtual void setCaption(const QString &caption) = 0;
     // Period of one count in milliseconds.
     virtual int Interval() const = 0;
-    // 0 while running, 1 when stopped by the program, 2 after a timeout.
+    // A WaitResult.
     virtual int ModalResult() const = 0;
     virtual bool Running() const = 0;
 
     virtual void showWait(bool visible) = 0;
     // Counts down from the number in Caption while the event loop turns; returns
-    // when StopWait is called or the count runs out.
+    // when StopWait is called, the count runs out, or the loop is ended from outside
+    // (then ModalResult is kWaitAborted). Writing Caption while it runs restarts the
+    // count from that number.
     virtual void RunWait() = 0;
     virtual void StopWait() = 0;
 

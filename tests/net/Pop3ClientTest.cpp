@@ -5,7 +5,9 @@
 #include "net/Md5.h"
 #include "net/Pop3Client.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using nettest::HiddenWait;
@@ -260,6 +262,33 @@ TEST(Pop3ClientTest, TheConnectionDropsInTheMiddleOfRetr)
     EXPECT_EQ(pop.error(), "-ERR Disconneced unexpectedly");
     EXPECT_EQ(pop.client.ProtocolState(), pop3Disconnected);
     EXPECT_EQ(server.verdict(), "");
+}
+
+TEST(Pop3ClientTest, QuittingTheProgramDuringRetrAbortsTheConnection)
+{
+    ScriptedServer server(loggedIn({"C: RETR 1", "S: +OK", "S: line one", Step::raw("half a li"), "<silence>"}));
+    Pop3 pop(server.port());
+    pop.client.MsgNum = 1;
+    pop.client.OnMessageLine = [&](TPop3Client *c) {
+        pop.lines << c->LastResponse();
+        if (pop.lines.size() == 1)
+            QTimer::singleShot(200, [] { QCoreApplication::quit(); });
+        if (pop.lines.size() > 10)
+            c->Socket()->Close(); // a line handed out again and again: end it rather than hang
+    };
+    bool retrieved = true, deleted = true;
+    nettest::runAsCommand([&] {
+        retrieved = pop.client.Retr();
+        deleted = pop.client.Delete();
+    });
+    EXPECT_FALSE(retrieved);
+    EXPECT_FALSE(deleted);
+    EXPECT_EQ(pop.error(), "-ERR Connection aborted");
+    EXPECT_EQ(pop.lines, QList<QByteArray>{"line one"});
+    EXPECT_EQ(pop.events, QStringList({"begin", "end"}));
+    EXPECT_EQ(pop.client.ProtocolState(), pop3Disconnected);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(server.clientLines(), QList<QByteArray>({"USER alice", "PASS secret", "RETR 1"}));
 }
 
 TEST(Pop3ClientTest, ALineThatDoesNotComeEndsTheListingAtTheTimeout)

@@ -1,6 +1,9 @@
 #include "ScriptedServer.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
+#include <QTimer>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +18,12 @@ namespace nettest {
 namespace {
 constexpr int kStepTimeoutMs = 10000;
 constexpr int kPollSliceMs = 50;
+constexpr int kThrottleSliceMs = 10;
+// A script that reads slowly gets a small receive buffer, so that the client's data
+// waits on its side rather than in the kernel, and an Ethernet-sized segment (loopback
+// segments are 64 KB, so a small window would open only in large, rare steps).
+constexpr int kThrottledReceiveBuffer = 4096;
+constexpr int kThrottledSegment = 1460;
 } // namespace
 
 Step::Step(const char *line)
@@ -76,6 +85,10 @@ ScriptedServer::ScriptedServer(std::vector<Step> script) : script_(std::move(scr
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
+    if (std::any_of(script_.begin(), script_.end(), [](const Step &s) { return s.kind == Step::Data && s.count > 0; })) {
+        ::setsockopt(listenFd_, SOL_SOCKET, SO_RCVBUF, &kThrottledReceiveBuffer, sizeof kThrottledReceiveBuffer);
+        ::setsockopt(listenFd_, IPPROTO_TCP, TCP_MAXSEG, &kThrottledSegment, sizeof kThrottledSegment);
+    }
     if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(listenFd_, 8) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr *>(&address), &size) != 0)
@@ -215,11 +228,20 @@ bool ScriptedServer::readLine(QByteArray &line, QString &why)
             why = QStringLiteral("no line from the client within %1 ms").arg(kStepTimeoutMs);
             return false;
         }
+        char buffer[65536];
+        size_t room = sizeof buffer;
+        if (rate_ > 0) {
+            // Takes a slice's share of the rate, then sleeps out the slice.
+            room = size_t(std::clamp<qint64>(rate_ * kThrottleSliceMs / 1000, 1, qint64(sizeof buffer)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(kThrottleSliceMs));
+        }
         pollfd p{clientFd_, POLLIN, 0};
         if (::poll(&p, 1, kPollSliceMs) <= 0)
             continue;
-        char buffer[65536];
-        const ssize_t n = ::recv(clientFd_, buffer, sizeof buffer, 0);
+        // A throttled reader would take long to reach the end of what a client that
+        // reset the connection left unread.
+        const bool reset = rate_ > 0 && (p.revents & (POLLERR | POLLHUP));
+        const ssize_t n = reset ? 0 : ::recv(clientFd_, buffer, room, 0);
         if (n <= 0) {
             why = QStringLiteral("the client closed the connection");
             if (!pending_.isEmpty())
@@ -282,6 +304,11 @@ bool ScriptedServer::runStep(const Step &step, int index)
         }
         return true;
     case Step::Data: {
+        rate_ = step.count;
+        struct Unthrottle {
+            qint64 &rate;
+            ~Unthrottle() { rate = 0; }
+        } unthrottle{rate_};
         QList<QByteArray> block;
         for (;;) {
             if (!readLine(line, why)) {
@@ -331,6 +358,15 @@ bool ScriptedServer::runStep(const Step &step, int index)
         return true;
     }
     return false;
+}
+
+void runAsCommand(const std::function<void()> &work)
+{
+    QTimer::singleShot(0, qApp, [&work] {
+        work();
+        QCoreApplication::exit(0);
+    });
+    QCoreApplication::exec();
 }
 
 } // namespace nettest

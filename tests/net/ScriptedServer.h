@@ -13,7 +13,8 @@
 // client lines up to a line "." (kept in dataBlock()); "<close>" closes the
 // connection; "<accept>" waits for the next connection; "<eof>" expects the client
 // to close; "<silence>" reads and ignores everything until the client closes;
-// "<pause 200>" sleeps 200 ms. Step::raw and Step::flood send bytes without line ends.
+// "<pause 200>" sleeps 200 ms. Step::raw and Step::flood send bytes without line ends;
+// Step::slowData is "<data>" read at a throttled rate through a small receive buffer.
 // The server runs in its own thread with blocking sockets, so it answers while the
 // client waits in its nested event loop. The first mismatch stops the script and is
 // reported whole by verdict().
@@ -22,6 +23,7 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <string>
@@ -45,6 +47,8 @@ struct Step {
     // The server sends `total` bytes made of `chunk` repeated, stopping quietly when
     // the client goes away.
     static Step flood(const QByteArray &chunk, qint64 total) { return Step(Flood, chunk, total); }
+    // "<data>", reading at most `bytesPerSecond`.
+    static Step slowData(qint64 bytesPerSecond) { return Step(Data, {}, bytesPerSecond); }
 
     QString describe() const;
 
@@ -93,6 +97,7 @@ private:
     int clientFd_ = -1;
     quint16 port_ = 0;
     QByteArray pending_;
+    qint64 rate_ = 0; // bytes per second readLine may take; 0: no limit
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> done_{false};
@@ -102,6 +107,10 @@ private:
     QList<QByteArray> clientLines_;
     QList<QByteArray> dataBlock_;
 };
+
+// Runs `work` as a command inside the application's event loop, as the program runs
+// its commands, and returns when it is done (or when the application was quit).
+void runAsCommand(const std::function<void()> &work);
 
 // A wait control on a hidden host window, counting in short ticks so that timeouts
 // in tests take a fraction of a second per count.

@@ -6,11 +6,15 @@
 #include "net/SmtpClient.h"
 #include "platform/Clock.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTimeZone>
+#include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 using nettest::HiddenWait;
 using nettest::ScriptedServer;
@@ -364,4 +368,94 @@ TEST(SmtpClientTest, TheBoundaryFollowsTheLocaleButStaysAscii)
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     EXPECT_EQ(TSmtpClient::MakeBoundary(when).toStdString(), "= Multipart Boundary Dec06980903");
     QLocale::setDefault(QLocale::system());
+}
+
+TEST(SmtpClientTest, SlowServersGetALargeMessageThroughABoundedQueueOrNotAtAll)
+{
+    // 72 KB of attachment, about 100 KB of base64 lines: more than the send window and
+    // the small socket buffers of a throttled server hold together. Waits count 15
+    // ticks of 50 ms.
+    QTemporaryDir dir;
+    QByteArray content(72 * 1024, '\0');
+    for (qsizetype i = 0; i < content.size(); ++i)
+        content[i] = char((i * 7919) >> 3);
+    QFile file(dir.filePath("large.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    auto post = [&](Smtp &smtp) {
+        smtp.hidden.wait.setInterval(50);
+        smtp.client.TimeOut = 15;
+        smtp.client.EmailFiles = {file.fileName()};
+        const int small = 4096;
+        return smtp.client.Connect() &&
+               ::setsockopt(smtp.client.Socket()->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small) == 0 &&
+               smtp.client.SendMail();
+    };
+
+    // Read at 32 KB/s, about 3 s in all, while a reply or a stalled send may take
+    // 0.75 s; then the reply to the final "." comes a second late.
+    ScriptedServer server{untilData({Step::slowData(32 * 1024), "<pause 1000>", "S: 250 queued", "C: QUIT", "S: 221 bye"})};
+    Smtp smtp(server.port());
+    qint64 peak = 0;
+    smtp.client.OnDisplay = [&](TCustomSmtpClient *c, const QString &) { peak = std::max(peak, c->Socket()->Queued()); };
+    QStringList counts;
+    smtp.hidden.wait.OnWaitStart = [&](TCustomWait *w) { counts << w->Caption(); };
+    EXPECT_TRUE(post(smtp)) << smtp.error();
+    EXPECT_EQ(counts.last().toStdString(), "600");
+    smtp.client.Quit();
+    ASSERT_EQ(server.verdict(), "");
+    EXPECT_GE(peak, TCustomSmtpClient::kSendWindow / 2) << "the server never held the client back";
+    EXPECT_LE(peak, TCustomSmtpClient::kSendWindow + 2 * TCustomSmtpClient::kMaxLineLength);
+    const QByteArray b64 = net::base64Encode(content);
+    QList<QByteArray> expected;
+    for (qsizetype i = 0; i < b64.size(); i += 60)
+        expected << b64.mid(i, 60);
+    const QList<QByteArray> data = server.dataBlock();
+    EXPECT_NE(std::search(data.begin(), data.end(), expected.begin(), expected.end()), data.end());
+
+    // A server that stops taking the message gets it unfinished.
+    ScriptedServer stalled{untilData({Step::slowData(100)})};
+    Smtp stuck(stalled.port());
+    EXPECT_FALSE(post(stuck));
+    EXPECT_EQ(stuck.error(), "554 send timeout");
+    EXPECT_EQ(stuck.client.Socket()->State(), wsClosed);
+    EXPECT_NE(stalled.verdict().find("the client closed the connection"), std::string::npos);
+    EXPECT_FALSE(stalled.clientLines().contains("."));
+}
+
+TEST(SmtpClientTest, LongReplyLinesAreJoinedAndTheConversationStaysInStep)
+{
+    const QByteArray continued = "250-" + QByteArray(300, 'x');
+    const QByteArray exact = "250 " + QByteArray(250, 'y'); // cut at 254, then an empty piece
+    ScriptedServer server{"S: 220 mail.test", "C: HELO quorvel.test", Step::raw(continued + "\r\n"), "S: 250 hi",
+                          "C: MAIL FROM:<me@here.test>", Step::raw(exact + "\r\n"), "C: RCPT TO:<a@x.test>",
+                          "S: 250 ok", "C: DATA", "S: 354 go", "<data>", "S: 250 done", "C: QUIT", "S: 221 bye"};
+    Smtp smtp(server.port());
+    ASSERT_TRUE(smtp.client.Connect()) << smtp.error();
+    EXPECT_EQ(smtp.client.LastResponse().toStdString(), "250 hi");
+    EXPECT_TRUE(smtp.trace.contains("< " + QString::fromLatin1(continued)));
+    EXPECT_TRUE(smtp.client.SendMail()) << smtp.error();
+    EXPECT_TRUE(smtp.trace.contains("< " + QString::fromLatin1(exact)));
+    smtp.client.Quit();
+    EXPECT_EQ(server.verdict(), "");
+}
+
+TEST(SmtpClientTest, QuittingTheProgramDuringTheFinalWaitAbortsTheConnection)
+{
+    ScriptedServer server{untilData({"<data>", "<silence>"})};
+    Smtp smtp(server.port());
+    smtp.client.OnDisplay = [&](TCustomSmtpClient *, const QString &line) {
+        if (line == "> .")
+            QTimer::singleShot(200, [] { QCoreApplication::exit(0); });
+    };
+    bool sent = true;
+    nettest::runAsCommand([&] {
+        sent = smtp.client.SendMail();
+        smtp.client.Quit();
+    });
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(smtp.error(), "554 connection aborted");
+    EXPECT_EQ(smtp.client.Socket()->State(), wsClosed);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(server.clientLines().last(), "."); // nothing after it, not even QUIT
 }

@@ -1,5 +1,6 @@
 // The countdown wait control: counting, stopping, swallowing input while it runs,
 // sleeping rather than spinning, and its painting.
+#include "net/EventPump.h"
 #include "net/Wait.h"
 
 #include <QAction>
@@ -8,11 +9,14 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <ctime>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -71,7 +75,7 @@ TEST(WaitTest, CountsDownToATimeoutWhileSleeping)
     EXPECT_LT(cpu, 0.1) << "the wait spun for " << cpu << " s of CPU";
 }
 
-TEST(WaitTest, InputIsSwallowedOnlyWhileWaiting)
+TEST(WaitTest, EveryPumpSwallowsInputButABoxShownDuringItTakesItsOwn)
 {
     QWidget window;
     auto *layout = new QVBoxLayout(&window);
@@ -92,10 +96,13 @@ TEST(WaitTest, InputIsSwallowedOnlyWhileWaiting)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     edit->setFocus();
 
+    // A press before the wait and its release during it must not click either.
+    QTest::mousePress(button, Qt::LeftButton);
     wait->setInterval(1000);
     wait->setCaption("10");
     QTimer::singleShot(20, [&] {
         QTest::keyClicks(edit, "typed");
+        QTest::mouseRelease(button, Qt::LeftButton);
         QTest::mouseClick(button, Qt::LeftButton);
         QTest::keyClick(&window, Qt::Key_K, Qt::ControlModifier);
         wait->StopWait();
@@ -113,6 +120,45 @@ TEST(WaitTest, InputIsSwallowedOnlyWhileWaiting)
     EXPECT_EQ(edit->text().toStdString(), "ok");
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(shortcuts, 1);
+
+    // The pump between protocol lines: the same posted press and release click only
+    // without it.
+    const QPoint centre = button->rect().center();
+    auto postClick = [&] {
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+            QCoreApplication::postEvent(button, new QMouseEvent(type, centre, button->mapToGlobal(centre), Qt::LeftButton,
+                                                                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                                                Qt::NoModifier));
+    };
+    postClick();
+    QTest::qSleep(net::kPumpPeriodMs + 5);
+    net::letEventsRun();
+    EXPECT_EQ(clicks, 1);
+    postClick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks, 2);
+
+    // A box shown during a wait (the default error handler's) answers its keys and
+    // clicks, while input elsewhere is still swallowed.
+    int byKey = 0, byClick = 0;
+    QTimer::singleShot(20, [&] {
+        QMessageBox box(QMessageBox::Warning, "quorvel", "Error", QMessageBox::Ok | QMessageBox::Cancel, &window);
+        auto answer = [&box](const std::function<void()> &input) {
+            QTimer::singleShot(20, &box, input);
+            QTimer::singleShot(3000, &box, [&box] { box.done(-1); }); // unanswerable: fail, not hang
+            return box.exec();
+        };
+        byKey = answer([&] { QTest::keyClick(&box, Qt::Key_Escape); });
+        byClick = answer([&] {
+            QTest::mouseClick(button, Qt::LeftButton);
+            QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        wait->StopWait();
+    });
+    wait->RunWait();
+    EXPECT_EQ(byKey, QMessageBox::Cancel);
+    EXPECT_EQ(byClick, QMessageBox::Ok);
+    EXPECT_EQ(clicks, 2);
 }
 
 TEST(WaitTest, PaintsTheRemainingShareAsABar)
