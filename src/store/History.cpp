@@ -36,18 +36,6 @@ void SaveHistory(const QString &historyFile, const QStringList &history, bool du
     WriteStoreFile(historyFile, JoinLines(history), durable);
 }
 
-void TrimHistory(QStringList &history, const QString &historyFile)
-{
-    if (history.size() > kHistoryLimit)
-        history.remove(0, history.size() - kHistoryLimit);
-    SaveHistory(historyFile, history);
-}
-
-bool AlreadyFetched(const QStringList &history, const QString &uniqueId)
-{
-    return history.contains(HistoryLine(uniqueId), Qt::CaseInsensitive);
-}
-
 namespace {
 
 QString keyOfLine(const QString &line)
@@ -63,7 +51,7 @@ QString keyOfUniqueId(const QString &uniqueId)
 
 } // namespace
 
-bool AlreadyFetchedAnyDay(const QStringList &history, const QString &uniqueId)
+bool AlreadyFetched(const QStringList &history, const QString &uniqueId)
 {
     const QString key = keyOfUniqueId(uniqueId);
     return std::any_of(history.cbegin(), history.cend(),
@@ -79,9 +67,22 @@ QSet<QString> HistoryKeys(const QStringList &history)
     return keys;
 }
 
-bool AlreadyFetchedAnyDay(const QSet<QString> &historyKeys, const QString &uniqueId)
+bool AlreadyFetched(const QSet<QString> &historyKeys, const QString &uniqueId)
 {
     return historyKeys.contains(keyOfUniqueId(uniqueId));
+}
+
+void TrimHistory(QStringList &history, const QString &historyFile)
+{
+    QSet<QString> seen;
+    history.removeIf([&](const QString &line) {
+        const QString key = keyOfLine(line);
+        if (seen.contains(key))
+            return true;
+        seen.insert(key);
+        return false;
+    });
+    SaveHistory(historyFile, history);
 }
 
 int PruneHistory(QStringList &history, const QStringList &serverUniqueIds)

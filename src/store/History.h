@@ -8,9 +8,6 @@
 #include <QString>
 #include <QStringList>
 
-// How many lines the history keeps at start-up.
-inline constexpr int kHistoryLimit = 100;
-
 // Today's line for the message with unique-id `uniqueId`.
 QString HistoryLine(const QString &uniqueId);
 // Today's line for the raw message file `rawFilePath` ("Msg" + unique-id + ".txt").
@@ -23,30 +20,28 @@ QStringList LoadHistory(const QString &historyFile);
 // written.
 void SaveHistory(const QString &historyFile, const QStringList &history, bool durable = true);
 
-// Drops lines from the front until at most 100 remain, then saves the list (creating
-// the file when absent).
+// Keeps the first line of each unique-id and saves the list (creating the file when
+// absent). The history is never cut by a count: a line dropped for a message still on
+// the server would make the next run fetch that message again. PruneHistory keeps it
+// bounded by what the server holds.
 void TrimHistory(QStringList &history, const QString &historyFile);
-
-// True when `history` holds today's line for `uniqueId` (whole lines, any case).
-// Day-keyed: a message kept on the server is fetched again the next day. Replaced by
-// AlreadyFetchedAnyDay and PruneHistory once the fetch run uses them.
-bool AlreadyFetched(const QStringList &history, const QString &uniqueId);
 
 // A message is fetched once while it stays on the server: a line's day does not matter,
 // only its unique-id, the text after the line's first space (U + ".txt", U made safe
 // as the raw file name made it). Unique-ids are compared without regard to case.
 //
 // True when `history` holds a line for `uniqueId`, of any day.
-bool AlreadyFetchedAnyDay(const QStringList &history, const QString &uniqueId);
+bool AlreadyFetched(const QStringList &history, const QString &uniqueId);
 // The same over the keys of HistoryKeys, for a run that looks up many unique-ids.
 QSet<QString> HistoryKeys(const QStringList &history);
-bool AlreadyFetchedAnyDay(const QSet<QString> &historyKeys, const QString &uniqueId);
+bool AlreadyFetched(const QSet<QString> &historyKeys, const QString &uniqueId);
 
 // Keeps the history bounded by what the server holds: drops every line whose unique-id
 // `serverUniqueIds` does not hold, and every line after the first of one unique-id;
-// the lines kept stay in their order. `serverUniqueIds` must be the run's complete
-// unique-id listing (a partial one would drop messages the server still has, which
-// would then be fetched again). Returns how many lines were dropped; the caller saves.
+// the lines kept stay in their order. `serverUniqueIds` must hold every unique-id the
+// server lists (more does no harm; a partial listing would drop messages the server
+// still has, which would then be fetched again). Returns how many lines were dropped;
+// the caller saves.
 int PruneHistory(QStringList &history, const QStringList &serverUniqueIds);
 
 // Adds `line` at the end and saves the whole list; with `durable` false the save is

@@ -364,6 +364,7 @@ void FetchRun::Run()
 
     step("decode");
     decode(spool.take(msgFiles_));
+    pruneHistory();
 }
 
 void FetchRun::fetchAll(Session &session, int count)
@@ -373,6 +374,9 @@ void FetchRun::fetchAll(Session &session, int count)
         work << Entry{n, {}, false};
     QSet<QString> handled;
     QSet<QString> written;
+    const QSet<QString> fetched = HistoryKeys(state_.HistoryList);
+    serverIds_.clear();
+    listingComplete_ = false;
     bool renumber = false;
     int bar = 0;
     // Without a connection (it was lost and could not be opened again) no further
@@ -384,15 +388,19 @@ void FetchRun::fetchAll(Session &session, int count)
         return true;
     };
 
+    bool complete = true;
     for (qsizetype i = 0; i < work.size(); ++i) {
-        if (stopRequested())
+        if (stopRequested()) {
+            complete = false;
             break;
+        }
         if (std::exchange(renumber, false)) {
             // The session that ended committed deletions: the server numbers its
             // messages anew in this one.
             QList<Entry> listed;
             if (!session.listMessages(listed)) {
                 session.failed(int(work.size() - i), client_.ErrorMessage());
+                complete = false;
                 break;
             }
             work.resize(i);
@@ -408,6 +416,7 @@ void FetchRun::fetchAll(Session &session, int count)
         if (!work[i].listed) {
             client_.MsgNum = n;
             if (!client_.Uidl()) {
+                complete = false;
                 if (lostFrom(i))
                     break;
                 continue;
@@ -415,15 +424,23 @@ void FetchRun::fetchAll(Session &session, int count)
             uid = client_.MsgUidl();
         }
         if (uid.isEmpty() && (uid = session.substituteId(n)).isEmpty()) {
+            complete = false;
             if (lostFrom(i))
                 break;
             continue;
         }
+        serverIds_ << uid;
         if (handled.contains(uid))
             continue;
         handled.insert(uid);
-        if (AlreadyFetched(state_.HistoryList, uid)) {
+        if (AlreadyFetched(fetched, uid)) {
             progress_.advance(bar, QStringLiteral("Mail %1 is already fetched").arg(n));
+            // Stored by a run that ended before its QUIT committed the deletion.
+            if (!state_.KeepMailInServerOn()) {
+                msgNum_ = n;
+                if (exec("Delete", &TPop3Client::Delete))
+                    session.deletionsPending = true;
+            }
             continue;
         }
         const QString path = state_.InboxDir + RawMessageFileName(uid);
@@ -442,4 +459,15 @@ void FetchRun::fetchAll(Session &session, int count)
         bar = int(i) + 1;
         progress_.advance(bar, QStringLiteral("%1 out of %2 fetched").arg(bar).arg(count));
     }
+    listingComplete_ = complete;
+}
+
+void FetchRun::pruneHistory()
+{
+    // Only a run that learnt every unique-id of the mailbox may tell which lines
+    // belong to messages the server no longer holds.
+    if (!listingComplete_)
+        return;
+    if (PruneHistory(state_.HistoryList, serverIds_) > 0)
+        SaveHistory(HistoryFilePath(state_.AppPath), state_.HistoryList);
 }

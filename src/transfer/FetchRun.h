@@ -1,6 +1,6 @@
 #pragma once
 // The fetch run: stores what an earlier run left, logs in to the POP3 server,
-// retrieves every message not fetched today into the raw message spool, deletes it
+// retrieves every message not fetched before into the raw message spool, deletes it
 // on the server when mail is not kept there, ends the session, and decodes what it
 // fetched into INBOX, leaving one entry per stored message in NewMailList.
 //
@@ -84,6 +84,9 @@ private:
     void status(const QString &text);
     void trace(const QString &line);
     void storeLeftovers();
+    // Drops the history lines of messages the server no longer lists, after a run
+    // that learnt the unique-id of every message.
+    void pruneHistory();
     void decode(QList<RawMessage> messages);
 
     ControlCentreState &state_;
@@ -93,4 +96,7 @@ private:
     QStringList &msgFiles_;
     int msgNum_ = 0;
     bool stop_ = false;
+    // The unique-ids the server listed in this run, and whether that was all of them.
+    QStringList serverIds_;
+    bool listingComplete_ = false;
 };

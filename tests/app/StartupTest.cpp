@@ -160,22 +160,25 @@ TEST(Startup, InboxArchiveIsFoundWhateverItsLetterCase)
     EXPECT_FALSE(cc.TerminationRequested);
 }
 
-TEST(Startup, HistoryIsLoadedAndTrimmedAtCreation)
+TEST(Startup, HistoryIsLoadedWholeAtCreation)
 {
+    // However long, the history keeps every unique-id: one dropped for a message
+    // still on the server would fetch that message again.
     Installation home;
     platform::ScriptedPrompts prompts;
     QByteArray history;
     for (int i = 1; i <= 130; ++i)
         history += "20240101 uid" + QByteArray::number(i) + ".txt\r\n";
+    history += "20240102 UID7.txt\r\n";
     testsupport::writeFile(home.appPath + "/quorvel.hst", history);
 
     TfrmControlCentre cc;
 
     const QStringList &list = cc.state().HistoryList;
-    ASSERT_EQ(list.size(), 100);
-    EXPECT_EQ(list.first(), "20240101 uid31.txt");
+    ASSERT_EQ(list.size(), 130);
+    EXPECT_EQ(list.first(), "20240101 uid1.txt");
     EXPECT_EQ(list.last(), "20240101 uid130.txt");
-    EXPECT_TRUE(testsupport::readFile(home.appPath + "/quorvel.hst").startsWith("20240101 uid31.txt\r\n"));
+    EXPECT_TRUE(testsupport::readFile(home.appPath + "/quorvel.hst").endsWith("20240101 uid130.txt\r\n"));
 }
 
 TEST(Startup, SettingsThatCannotBeCompletedEndTheProgram)

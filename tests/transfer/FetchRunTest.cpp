@@ -212,6 +212,8 @@ protected:
 
 const QByteArray kOne = message("one@test", "First", "Hello one.\r\n");
 const QByteArray kTwo = message("two@test", "Second", "Hello two.\r\n");
+const QByteArray kThree = message("three@test", "Third", "Hello three.\r\n");
+const QByteArray kFour = message("four@test", "Fourth", "Hello four.\r\n");
 
 TEST_F(FetchRun, LoadsThePostOfficeSettingsWithThePasswordInClear)
 {
@@ -283,7 +285,7 @@ TEST_F(FetchRun, FetchesDecodesAndDeletesWhenMailIsNotKept)
     EXPECT_TRUE(get->DisplayMemo.contains("< +OK bye"));
 }
 
-TEST_F(FetchRun, KeptMailIsFetchedOncePerDay)
+TEST_F(FetchRun, KeptMailIsFetchedOnceWhateverTheDay)
 {
     {
         Script s;
@@ -309,15 +311,46 @@ TEST_F(FetchRun, KeptMailIsFetchedOncePerDay)
         EXPECT_TRUE(state.NewMailList.isEmpty());
     }
     {
-        // The next day both are fetched again.
-        clock = clock.addDays(1);
+        // A later day: still on the server, still not fetched again; a new message is.
+        clock = clock.addDays(3);
         Script s;
-        s.login(2).uidl(1, "uid-one").retr(1, kOne).uidl(2, "uid-two").retr(2, kTwo).quit();
+        s.login(3).uidl(1, "uid-one").uidl(2, "uid-two").uidl(3, "uid-three").retr(3, kThree).quit();
         ScriptedServer server(s.steps);
         fetch(server);
         EXPECT_EQ(server.verdict(), "");
-        EXPECT_EQ(state.NewMailList.size(), 2);
-        EXPECT_TRUE(historyText().endsWith("20261208 uid-one.txt\r\n20261208 uid-two.txt\r\n"));
+        EXPECT_EQ(state.NewMailList.size(), 1);
+        EXPECT_EQ(historyText(), "20261207 uid-one.txt\r\n20261207 uid-two.txt\r\n20261210 uid-three.txt\r\n");
+    }
+    {
+        // The server no longer lists the first two: their lines go, and nothing else.
+        Script s;
+        s.login(2).uidl(1, "uid-three").uidl(2, "uid-four").retr(2, kFour).quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(historyText(), "20261210 uid-three.txt\r\n20261210 uid-four.txt\r\n");
+    }
+    {
+        // A run whose listing was cut short prunes nothing.
+        Script s;
+        s.login(2) << "C: UIDL 1" << "S: -ERR busy";
+        s.uidl(2, "uid-four").quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(historyText(), "20261210 uid-three.txt\r\n20261210 uid-four.txt\r\n");
+    }
+    {
+        // Mail not kept: a message stored by a run whose QUIT never came is deleted,
+        // not stored again.
+        state.KeepMailInServer = "No";
+        Script s;
+        s.login(1).uidl(1, "uid-four").dele(1).quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_TRUE(state.NewMailList.isEmpty());
+        EXPECT_EQ(members("INBOX.hdr").size(), 5);
     }
 }
 
