@@ -1,0 +1,21 @@
+#pragma once
+// Shared by the RTF reader and writer: how pictures and files are registered in a
+// document, and the picture formats the RTF words name.
+
+#include "rtf/Rtf.h"
+
+#include <QImage>
+#include <QUrl>
+
+namespace rtf::detail {
+
+// Registers the embedded item and its shown image; returns the image format that
+// refers to them, sized displaySize (pixels).
+QTextImageFormat addEmbedded(QTextDocument &doc, const Embedded &item, const QImage &shown,
+                             QSizeF displaySize);
+// The RTF picture word for the bytes of a picture file, empty when unknown.
+QByteArray blipFor(const QByteArray &bytes);
+// A grey frame shown for a picture Qt cannot draw (metafiles), size in pixels.
+QImage placeholder(QSize size);
+
+} // namespace rtf::detail
