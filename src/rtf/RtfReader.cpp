@@ -40,7 +40,20 @@ struct CharState {
     int halfPoints = 24;
     int color = 0;
     bool bold = false, italic = false, underline = false;
+    // Double-byte (CJK) text may have its own size (\dbch\afsN), used while \dbch is on.
+    bool dbch = false;
+    int dbHalfPoints = 0;
     bool operator==(const CharState &) const = default;
+
+    CharState effective() const
+    {
+        CharState e = *this;
+        if (dbch && dbHalfPoints > 0)
+            e.halfPoints = dbHalfPoints;
+        e.dbch = false;
+        e.dbHalfPoints = 0;
+        return e;
+    }
 };
 
 struct Group {
@@ -89,7 +102,7 @@ struct Shown {
 
 enum class Word {
     Unknown, Rtf, Ansi, AnsiCpg, Pc, Pca, Mac, Deff, Uc, U, Bin,
-    Plain, F, Fs, Cf, B, I, Ul, UlNone, FCharset, Red, Green, Blue,
+    Plain, F, Fs, Afs, Loch, Dbch, Cf, B, I, Ul, UlNone, FCharset, Red, Green, Blue,
     Pard, Par, Ql, Qc, Qr, Qj, Line, Tab, Cell, Row, Char,
     FontTbl, ColorTbl, SkipDest, Pict, ShpPict, NonShpPict, Shp, ShpInst, Sp, Sn, Sv, ShpRslt,
     Object, ObjClass, ObjData, Result, ObjW, ObjH, Fldrslt, OurFile, OurName, OurType, OurData,
@@ -108,7 +121,8 @@ const std::unordered_map<std::string_view, WordInfo> &words()
             {"rtf", {Word::Rtf}}, {"ansi", {Word::Ansi}}, {"ansicpg", {Word::AnsiCpg}},
             {"pc", {Word::Pc}}, {"pca", {Word::Pca}}, {"mac", {Word::Mac}}, {"deff", {Word::Deff}},
             {"uc", {Word::Uc}}, {"u", {Word::U}}, {"bin", {Word::Bin}},
-            {"plain", {Word::Plain}}, {"f", {Word::F}}, {"fs", {Word::Fs}}, {"cf", {Word::Cf}},
+            {"plain", {Word::Plain}}, {"f", {Word::F}}, {"fs", {Word::Fs}}, {"afs", {Word::Afs}},
+            {"loch", {Word::Loch}}, {"hich", {Word::Loch}}, {"dbch", {Word::Dbch}}, {"cf", {Word::Cf}},
             {"b", {Word::B}}, {"i", {Word::I}}, {"ul", {Word::Ul}}, {"uld", {Word::Ul}},
             {"uldb", {Word::Ul}}, {"ulw", {Word::Ul}}, {"ulth", {Word::Ul}}, {"ulnone", {Word::UlNone}},
             {"fcharset", {Word::FCharset}}, {"red", {Word::Red}}, {"green", {Word::Green}},
@@ -515,6 +529,12 @@ private:
             break;
         case Word::FCharset: fontCharset_ = value; break;
         case Word::Fs: g.chr.halfPoints = hasParam ? std::clamp(value, 2, 3276) : 24; break;
+        case Word::Afs:
+            if (g.chr.dbch)
+                g.chr.dbHalfPoints = std::clamp(value, 2, 3276);
+            break;
+        case Word::Loch: g.chr.dbch = false; break;
+        case Word::Dbch: g.chr.dbch = true; break;
         case Word::Cf: g.chr.color = value; break;
         case Word::B: g.chr.bold = !hasParam || value != 0; break;
         case Word::I: g.chr.italic = !hasParam || value != 0; break;
@@ -793,9 +813,9 @@ private:
         case Dest::Text:
             flushFallback();
             afterShppict_ = false;
-            if (!(g.chr == runChr_) && !run_.isEmpty())
+            if (!(g.chr.effective() == runChr_) && !run_.isEmpty())
                 flushRun();
-            runChr_ = g.chr;
+            runChr_ = g.chr.effective();
             for (const QChar c : text)
                 if (c.unicode() >= 0x20 || c == '\t')
                     run_ += c;
