@@ -2,12 +2,11 @@
 // The mail body as RTF: a writer from QTextDocument and a reader into one.
 //
 // Pictures and embedded files live in the document as image characters
-// (QTextImageFormat) whose name is a "quorvel-embedded:" URL. Two resources are
-// registered under that URL:
-//   - QTextDocument::ImageResource: the QImage shown (the picture, a placeholder for
-//     a metafile, or the icon and name of an embedded file);
-//   - rtf::EmbeddedResource: an rtf::Embedded with the original bytes, written back
-//     exactly as they came in (a pasted sticker is never re-encoded).
+// (QTextImageFormat) whose name is a "quorvel-embedded:<sha1>" URL, with two resources:
+//   - QTextDocument::ImageResource at that URL: the QImage shown (the picture, a
+//     placeholder for a metafile, or the icon and name of an embedded file);
+//   - rtf::EmbeddedResource at that URL + "#item": an rtf::Embedded with the original
+//     bytes, written back exactly as they came in (a pasted sticker is never re-encoded).
 // The image format's width and height are the display size in pixels (96 per inch,
 // 15 twips each). Use insertPicture / insertFile to put them in and embeddedAt to
 // read them back; the editor opens an embedded file from embeddedAt(...)->bytes.

@@ -10,6 +10,12 @@
 namespace rtf {
 namespace detail {
 
+// A document holds one resource per URL whatever its type: the item gets a URL of its own.
+QUrl itemUrl(const QString &imageName)
+{
+    return QUrl(imageName + QStringLiteral("#item"));
+}
+
 QTextImageFormat addEmbedded(QTextDocument &doc, const Embedded &item, const QImage &shown,
                              QSizeF displaySize)
 {
@@ -19,9 +25,9 @@ QTextImageFormat addEmbedded(QTextDocument &doc, const Embedded &item, const QIm
     hash.addData(item.name.toUtf8() + '\0' + item.mimeType.toUtf8() + '\0' + item.blip + '\0');
     hash.addData(item.bytes);
     const QUrl url(QStringLiteral("quorvel-embedded:") + QString::fromLatin1(hash.result().toHex()));
-    if (!doc.resource(EmbeddedResource, url).isValid()) {
+    if (!doc.resource(EmbeddedResource, itemUrl(url.toString())).isValid()) {
         doc.addResource(QTextDocument::ImageResource, url, shown);
-        doc.addResource(EmbeddedResource, url, QVariant::fromValue(item));
+        doc.addResource(EmbeddedResource, itemUrl(url.toString()), QVariant::fromValue(item));
     }
     QTextImageFormat format;
     format.setName(url.toString());
@@ -98,7 +104,7 @@ void insertFile(QTextCursor &cursor, const QString &name, const QString &mimeTyp
 
 std::optional<Embedded> embeddedAt(const QTextDocument &doc, const QTextImageFormat &format)
 {
-    const QVariant value = doc.resource(EmbeddedResource, QUrl(format.name()));
+    const QVariant value = doc.resource(EmbeddedResource, detail::itemUrl(format.name()));
     if (!value.canConvert<Embedded>())
         return std::nullopt;
     return value.value<Embedded>();

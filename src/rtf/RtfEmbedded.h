@@ -13,6 +13,8 @@ namespace rtf::detail {
 // refers to them, sized displaySize (pixels).
 QTextImageFormat addEmbedded(QTextDocument &doc, const Embedded &item, const QImage &shown,
                              QSizeF displaySize);
+// Where the item of the image named imageName is registered.
+QUrl itemUrl(const QString &imageName);
 // The RTF picture word for the bytes of a picture file, empty when unknown.
 QByteArray blipFor(const QByteArray &bytes);
 // A grey frame shown for a picture Qt cannot draw (metafiles), size in pixels.

@@ -82,6 +82,8 @@ TEST(RtfRoundTrip, PicturesAndFilesKeepTheirBytes)
     QTextDocument back;
     roundTrip(doc, back);
     EXPECT_EQ(describe(back), describe(doc));
+    EXPECT_NE(describe(back).find("img 24x12 0 "), std::string::npos);
+    EXPECT_NE(describe(back).find(" shown 48x48"), std::string::npos) << "the picture itself is shown";
     const auto got = items(back);
     ASSERT_EQ(got.size(), 5u);
     EXPECT_EQ(got[0].bytes, red);

@@ -23,12 +23,14 @@ inline std::string describe(const QTextDocument &doc)
             const QTextCharFormat f = it.fragment().charFormat();
             if (f.isImageFormat()) {
                 const auto item = rtf::embeddedAt(doc, f.toImageFormat());
+                const QImage shown = doc.resource(QTextDocument::ImageResource, QUrl(f.toImageFormat().name())).value<QImage>();
                 for (int i = 0; i < it.fragment().length(); ++i)
-                    out << QStringLiteral("img %1x%2 %3 %4 %5 %6")
+                    out << QStringLiteral("img %1x%2 %3 %4 %5 %6 shown %7x%8")
                                .arg(f.toImageFormat().width()).arg(f.toImageFormat().height())
                                .arg(item ? int(item->kind) : -1)
                                .arg(item ? QStringLiteral("%1:%2").arg(item->bytes.size()).arg(qHash(item->bytes)) : QString())
-                               .arg(item ? item->name : QString(), item ? item->mimeType : QString());
+                               .arg(item ? item->name : QString(), item ? item->mimeType : QString())
+                               .arg(shown.width()).arg(shown.height());
                 continue;
             }
             const QStringList families = f.fontFamilies().toStringList();
