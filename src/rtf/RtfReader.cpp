@@ -300,6 +300,8 @@ private:
     void parse()
     {
         while (p_ < end_ && !stopped_) {
+            if (started_ && stack_.size() == 1)
+                break;   // the document group is closed: what follows is not read
             const char c = *p_;
             if (c == '{') {
                 ++p_;
@@ -342,11 +344,6 @@ private:
             fail(QStringLiteral("The RTF groups are nested deeper than %1 levels.").arg(MaxGroupDepth));
             return;
         }
-        if (stack_.size() == 1 && started_) {
-            // A second top-level group after the document ended: ignore the rest.
-            p_ = end_;
-            return;
-        }
         Group next = state();
         next.ownsPict = next.ownsObject = false;
         if (stack_.size() == 1) {
@@ -386,7 +383,8 @@ private:
                 ++depth;
             } else if (c == '}') {
                 if (depth-- == 0) {
-                    stack_.pop_back();
+                    if (stack_.size() > 1)
+                        stack_.pop_back();
                     return;
                 }
             } else if (c == '\\' && p_ < end_) {
