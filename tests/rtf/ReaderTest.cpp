@@ -91,7 +91,7 @@ TEST(RtfReader, BrokenFilesGivePartialDocumentsOrClearErrors)
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("kept bold"));
     EXPECT_EQ(r.warnings, QStringList{QStringLiteral("The RTF file ends before all its groups are closed.")});
 
-    r = rtf::readRtf("{\\rtf1 one}} two", doc);
+    r = rtf::readRtf("{\\rtf1 one}} two}\\pard x", doc);
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("one"));
 
     r = rtf::readRtf("{\\rtf1 a{\\pict\\pngblip 89504e470}b{\\pict\\pngblip\\bin99999999 xyz", doc);
