@@ -33,6 +33,7 @@ namespace rtf {
 inline constexpr qsizetype MaxInputBytes = 256 * 1024 * 1024;
 inline constexpr qsizetype MaxPictureBytes = 64 * 1024 * 1024;   // one picture or file
 inline constexpr qsizetype MaxEmbeddedBytes = 256 * 1024 * 1024; // all of them together
+inline constexpr qsizetype MaxShownBytes = 512 * 1024 * 1024;    // decoded pixels shown
 inline constexpr int MaxGroupDepth = 1000;
 
 inline constexpr int EmbeddedResource = QTextDocument::UserResource + 17;

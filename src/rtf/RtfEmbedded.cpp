@@ -49,8 +49,8 @@ QByteArray blipFor(const QByteArray &bytes)
 
 QImage placeholder(QSize size)
 {
-    if (size.isEmpty() || size.width() > 4000 || size.height() > 4000)
-        size = QSize(96, 96);
+    // Drawn small and scaled to the display size by the document.
+    size = size.isEmpty() ? QSize(96, 96) : size.boundedTo(QSize(128, 128));
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(QColor(235, 235, 235));
     QPainter painter(&image);

@@ -6,6 +6,8 @@
 #include "rtf/RtfEmbedded.h"
 
 #include <QBuffer>
+#include <QHash>
+#include <QImageReader>
 #include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -938,11 +940,13 @@ private:
         if (pic.blip.isEmpty())
             item.blip = detail::blipFor(pic.data);
         if (item.blip == "pngblip" || item.blip == "jpegblip") {
-            shown.image = QImage::fromData(pic.data, item.blip == "pngblip" ? "PNG" : "JPEG");
+            shown.image = decode(pic.data, item.blip == "pngblip" ? "PNG" : "JPEG");
         } else if (item.blip.startsWith("dibitmap")) {
-            shown.image = QImage::fromData(bmpFromDib(pic.data), "BMP");
+            shown.image = decode(bmpFromDib(pic.data), "BMP");
         } else if (item.blip.startsWith("wbitmap")) {
-            shown.image = deviceBitmap(pic);
+            if (qint64(pic.picw) * pic.pich * 4 <= MaxShownBytes - shownBytes_)
+                shown.image = deviceBitmap(pic);
+            shownBytes_ += shown.image.sizeInBytes();
             if (!shown.image.isNull()) {
                 // Kept as PNG: a raw device bitmap needs parameters we do not carry.
                 item.bytes.clear();
@@ -971,13 +975,37 @@ private:
         const double sy = pic.scaley > 0 ? pic.scaley / 100.0 : 1.0;
         size = QSizeF(std::clamp(size.width() * sx, 1.0, 10000.0), std::clamp(size.height() * sy, 1.0, 10000.0));
         if (shown.image.isNull()) {
-            if (bitmap)
+            if (bitmap && !tooLarge_)
                 warn(QStringLiteral("A picture could not be decoded; a placeholder is shown."));
+            tooLarge_ = false;
             shown.image = detail::placeholder(size.toSize());
         }
         item.picSize = pic.picw > 0 && pic.pich > 0 ? QSize(pic.picw, pic.pich) : shown.image.size();
         shown.size = size;
         return shown;
+    }
+
+    // Decodes a picture for display within the budget of all shown pictures; the same
+    // bytes again share one image.
+    QImage decode(const QByteArray &bytes, const char *format)
+    {
+        const auto cached = decoded_.constFind(bytes);
+        if (cached != decoded_.cend())
+            return *cached;
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, format);
+        const QSize size = reader.size();
+        if (size.isValid() && qint64(size.width()) * size.height() * 4 > MaxShownBytes - shownBytes_) {
+            warn(QStringLiteral("A picture is too large to show; a placeholder is shown."));
+            tooLarge_ = true;
+            return {};
+        }
+        const QImage image = reader.read();
+        shownBytes_ += image.sizeInBytes();
+        decoded_.insert(bytes, image);
+        return image;
     }
 
     // A Windows device-dependent bitmap (\wbitmap): rows of widthBytes, top row first.
@@ -1074,7 +1102,7 @@ private:
         shown.item.name = o.name.trimmed();
         shown.item.mimeType = o.mimeType.trimmed();
         if (o.iconBlip == "pngblip")
-            shown.image = QImage::fromData(o.icon, "PNG");
+            shown.image = decode(o.icon, "PNG");
         if (shown.image.isNull()) {
             shown.image = fileIcon(shown.item.name);
         } else {
@@ -1132,6 +1160,9 @@ private:
     Picture pict_;
     int hexHigh_ = -1;
     qint64 embeddedBytes_ = 0;
+    qint64 shownBytes_ = 0;
+    bool tooLarge_ = false;
+    QHash<QByteArray, QImage> decoded_;
     std::vector<Shape> shapes_;
     std::vector<Object> objects_;
     std::optional<Shown> fallback_;

@@ -75,6 +75,15 @@ TEST(RtfReader, CodePagesAndUnicodeSkips)
 
     ASSERT_TRUE(rtf::readRtf("{\\rtf1\\pc \\'81\\'e1}", doc).ok);
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("üß"));
+    const std::pair<int, QString> pages[] = {
+        {1250, "\\'b9ą"}, {1251, "\\'cfП"}, {1252, "\\'80€"}, {1253, "\\'e1α"}, {1254, "\\'fdı"},
+        {1255, "\\'e0א"}, {1256, "\\'c7ا"}, {1257, "\\'e0ą"}, {1258, "\\'e0à"}, {437, "\\'d0╨"}, {850, "\\'d0ð"}};
+    for (const auto &[page, sample] : pages) {
+        const rtf::ReadResult r = rtf::readRtf("{\\rtf1\\ansi\\ansicpg" + QByteArray::number(page) + " "
+                                               + sample.left(4).toLatin1() + "}", doc);
+        EXPECT_TRUE(r.ok && r.warnings.isEmpty()) << page;
+        EXPECT_EQ(doc.toPlainText(), sample.mid(4)) << page;
+    }
     ASSERT_TRUE(rtf::readRtf("{\\rtf1\\ansi\\ansicpg1253 \\'e1\\'e2\\par\\par}", doc).ok);
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("αβ\n"));   // the last \par opens no paragraph
 }
@@ -105,6 +114,16 @@ TEST(RtfReader, BrokenFilesGivePartialDocumentsOrClearErrors)
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, QStringLiteral("The RTF groups are nested deeper than 1000 levels."));
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("deep"));
+
+    // A JPEG that claims 30000 x 30000 pixels is not decoded, but kept.
+    QByteArray huge = sticker(Qt::red, false, 16, "JPEG");
+    const qsizetype sof = huge.indexOf("\xff\xc0");
+    ASSERT_GT(sof, 0);
+    huge.replace(sof + 5, 4, QByteArray::fromHex("75307530"));
+    r = rtf::readRtf("{\\rtf1{\\pict\\jpegblip " + huge.toHex() + "}}", doc);
+    EXPECT_EQ(r.warnings, QStringList{QStringLiteral("A picture is too large to show; a placeholder is shown.")});
+    ASSERT_EQ(items(doc).size(), 1u);
+    EXPECT_EQ(items(doc)[0].bytes, huge);
 
     r = rtf::readRtf("{\\rtf1 x\\'4", doc);
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("x"));
