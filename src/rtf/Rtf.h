@@ -41,7 +41,8 @@ inline constexpr int EmbeddedResource = QTextDocument::UserResource + 17;
 struct Embedded {
     enum Kind { Picture, File };
     Kind kind = Picture;
-    // Picture: the picture file's bytes as stored in RTF (PNG, JPEG, DIB, WMF, EMF ...).
+    // Picture: the picture file's bytes (PNG, JPEG, BMP, WMF, EMF ...); a BMP travels
+    // in RTF as \dibitmap0 without its 14-byte file header, rebuilt when read.
     // File: the embedded file's contents.
     QByteArray bytes;
     // Picture: the RTF word naming its format ("pngblip", "jpegblip", "emfblip",
@@ -54,7 +55,8 @@ struct Embedded {
 };
 
 // Adds a picture from its file bytes at the cursor; the display size defaults to the
-// picture's size in pixels. False (nothing inserted) when Qt cannot decode the bytes.
+// picture's size in pixels. PNG, JPEG and BMP files are kept as they are; any other
+// format Qt reads is stored as PNG. False (nothing inserted) when Qt cannot decode it.
 bool insertPicture(QTextCursor &cursor, const QByteArray &bytes, QSizeF displaySize = {});
 // Adds an embedded file at the cursor, shown as an icon with its name.
 void insertFile(QTextCursor &cursor, const QString &name, const QString &mimeType,

@@ -38,12 +38,39 @@ QTextImageFormat addEmbedded(QTextDocument &doc, const Embedded &item, const QIm
     return format;
 }
 
+QByteArray bmpFromDib(const QByteArray &dib)
+{
+    if (dib.size() < 40)
+        return {};
+    auto u32 = [&dib](int at) {
+        return quint32(quint8(dib[at])) | quint32(quint8(dib[at + 1])) << 8 |
+               quint32(quint8(dib[at + 2])) << 16 | quint32(quint8(dib[at + 3])) << 24;
+    };
+    const quint32 headerSize = u32(0);
+    const int bits = quint8(dib[14]) | quint8(dib[15]) << 8;
+    quint32 colors = u32(32);
+    if (colors == 0 && bits <= 8)
+        colors = 1u << bits;
+    if (headerSize < 12 || colors > 256)
+        return {};
+    const quint32 masks = (u32(16) == 3 && headerSize == 40) ? 12 : 0;   // BI_BITFIELDS
+    const quint32 offset = 14 + headerSize + masks + colors * 4;
+    QByteArray out("BM");
+    for (const quint32 v : {quint32(14 + dib.size()), quint32(0), offset})
+        for (int i = 0; i < 4; ++i)
+            out += char((v >> (8 * i)) & 0xff);
+    return out + dib;
+}
+
 QByteArray blipFor(const QByteArray &bytes)
 {
     if (bytes.startsWith("\x89PNG\r\n\x1a\n"))
         return "pngblip";
     if (bytes.startsWith("\xff\xd8\xff"))
         return "jpegblip";
+    // A .bmp file whose header is the one a reader rebuilds travels as its DIB.
+    if (bytes.startsWith("BM") && bytes.size() > 54 && bmpFromDib(bytes.mid(14)) == bytes)
+        return "dibitmap0";
     return {};
 }
 

@@ -15,6 +15,9 @@ QTextImageFormat addEmbedded(QTextDocument &doc, const Embedded &item, const QIm
                              QSizeF displaySize);
 // Where the item of the image named imageName is registered.
 QUrl itemUrl(const QString &imageName);
+// A .bmp file from a packed DIB (\dibitmap), its file header rebuilt; empty when the
+// DIB is too short or damaged.
+QByteArray bmpFromDib(const QByteArray &dib);
 // The RTF picture word for the bytes of a picture file, empty when unknown.
 QByteArray blipFor(const QByteArray &bytes);
 // A grey frame shown for a picture Qt cannot draw (metafiles), size in pixels.

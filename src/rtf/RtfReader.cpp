@@ -232,29 +232,6 @@ int hexValue(char c)
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// A packed DIB with the file header that QImage's BMP reader wants in front.
-QByteArray bmpFromDib(const QByteArray &dib)
-{
-    if (dib.size() < 40)
-        return {};
-    auto u32 = [&dib](int at) {
-        return quint32(quint8(dib[at])) | quint32(quint8(dib[at + 1])) << 8 |
-               quint32(quint8(dib[at + 2])) << 16 | quint32(quint8(dib[at + 3])) << 24;
-    };
-    const quint32 headerSize = u32(0);
-    const int bits = quint8(dib[14]) | quint8(dib[15]) << 8;
-    quint32 colors = u32(32);
-    if (colors == 0 && bits <= 8)
-        colors = 1u << bits;
-    quint32 masks = (u32(16) == 3 && headerSize == 40) ? 12 : 0;   // BI_BITFIELDS
-    const quint32 offset = 14 + headerSize + masks + colors * 4;
-    QByteArray out("BM");
-    for (const quint32 v : {quint32(14 + dib.size()), quint32(0), offset})
-        for (int i = 0; i < 4; ++i)
-            out += char((v >> (8 * i)) & 0xff);
-    return out + dib;
-}
-
 class Reader {
 public:
     Reader(const QByteArray &data, QTextDocument &doc) : data_(data), doc_(doc), cursor_(&doc) {}
@@ -942,7 +919,12 @@ private:
         if (item.blip == "pngblip" || item.blip == "jpegblip") {
             shown.image = decode(pic.data, item.blip == "pngblip" ? "PNG" : "JPEG");
         } else if (item.blip.startsWith("dibitmap")) {
-            shown.image = decode(bmpFromDib(pic.data), "BMP");
+            item.bytes = detail::bmpFromDib(pic.data);
+            if (item.bytes.isEmpty()) {
+                warn(QStringLiteral("A damaged bitmap picture was left out."));
+                return std::nullopt;
+            }
+            shown.image = decode(item.bytes, "BMP");
         } else if (item.blip.startsWith("wbitmap")) {
             if (qint64(pic.picw) * pic.pich * 4 <= MaxShownBytes - shownBytes_)
                 shown.image = deviceBitmap(pic);

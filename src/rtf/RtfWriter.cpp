@@ -245,7 +245,9 @@ private:
         }
         if (item->kind == Embedded::Picture) {
             body_ += "{\\*\\shppict";
-            writePict(item->blip, item->bytes, item->picSize, display);
+            // RTF carries a bitmap without the 14-byte header of its .bmp file.
+            writePict(item->blip, item->blip.startsWith("dibitmap") ? item->bytes.mid(14) : item->bytes,
+                      item->picSize, display);
             body_ += '}';
             return;
         }

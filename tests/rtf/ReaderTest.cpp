@@ -19,7 +19,7 @@ TEST(RtfReader, PicturesInEveryWrappingComeOnceEach)
 {
     const QByteArray red = sticker(Qt::red, true), green = sticker(Qt::green, false);
     const QByteArray jpeg = sticker(Qt::blue, false, 30, "JPEG");
-    QByteArray bmp = sticker(Qt::yellow, false, 20, "BMP");
+    const QByteArray bmp = sticker(Qt::yellow, false, 20, "BMP");
     const QByteArray dib = bmp.mid(14);
     const QByteArray wmf = QByteArray::fromHex("d7cdc69a0000000000000004000000000000");
     QByteArray upperJpeg;
@@ -44,7 +44,7 @@ TEST(RtfReader, PicturesInEveryWrappingComeOnceEach)
 
     const auto got = items(doc);
     ASSERT_EQ(got.size(), 8u);
-    const QList<QByteArray> expected{red, jpeg, dib, wmf, green, green, red, green};
+    const QList<QByteArray> expected{red, jpeg, bmp, wmf, green, green, red, green};
     for (size_t i = 0; i < got.size(); ++i)
         EXPECT_EQ(got[i].bytes, expected[qsizetype(i)]) << "picture " << i;
     EXPECT_EQ(got[2].blip, "dibitmap0");

@@ -63,6 +63,7 @@ TEST(RtfRoundTrip, TextInManyScriptsWithEveryFormat)
 TEST(RtfRoundTrip, PicturesAndFilesKeepTheirBytes)
 {
     const QByteArray red = sticker(Qt::red, true), blue = sticker(Qt::blue, false, 48, "JPEG");
+    const QByteArray bmp = sticker(Qt::green, false, 36, "BMP");
     QByteArray binary;
     for (int i = 0; i < 600; ++i)
         binary += char(i * 7);
@@ -73,6 +74,7 @@ TEST(RtfRoundTrip, PicturesAndFilesKeepTheirBytes)
     ASSERT_TRUE(rtf::insertPicture(c, red));
     ASSERT_TRUE(rtf::insertPicture(c, red));   // the same sticker again, one resource
     ASSERT_TRUE(rtf::insertPicture(c, blue, QSizeF(24, 12)));
+    ASSERT_TRUE(rtf::insertPicture(c, bmp));
     EXPECT_FALSE(rtf::insertPicture(c, "not a picture"));
     c.insertBlock();
     rtf::insertFile(c, QStringLiteral("Bericht für Ärzte {1}.pdf"), QStringLiteral("application/pdf"), binary);
@@ -85,14 +87,16 @@ TEST(RtfRoundTrip, PicturesAndFilesKeepTheirBytes)
     EXPECT_NE(describe(back).find("img 24x12 0 "), std::string::npos);
     EXPECT_NE(describe(back).find(" shown 48x48"), std::string::npos) << "the picture itself is shown";
     const auto got = items(back);
-    ASSERT_EQ(got.size(), 5u);
+    ASSERT_EQ(got.size(), 6u);
     EXPECT_EQ(got[0].bytes, red);
     EXPECT_EQ(got[0].blip, "pngblip");
     EXPECT_EQ(got[2].bytes, blue);
     EXPECT_EQ(got[2].blip, "jpegblip");
-    EXPECT_EQ(got[3].kind, rtf::Embedded::File);
-    EXPECT_EQ(got[3].bytes, binary);
-    EXPECT_EQ(got[3].name, QStringLiteral("Bericht für Ärzte {1}.pdf"));
-    EXPECT_EQ(got[4].bytes, QByteArray());
-    EXPECT_EQ(got[4].name, QStringLiteral("empty.txt"));
+    EXPECT_EQ(got[3].bytes, bmp);
+    EXPECT_EQ(got[3].blip, "dibitmap0");
+    EXPECT_EQ(got[4].kind, rtf::Embedded::File);
+    EXPECT_EQ(got[4].bytes, binary);
+    EXPECT_EQ(got[4].name, QStringLiteral("Bericht für Ärzte {1}.pdf"));
+    EXPECT_EQ(got[5].bytes, QByteArray());
+    EXPECT_EQ(got[5].name, QStringLiteral("empty.txt"));
 }
