@@ -4,12 +4,14 @@
 #include "RtfTestSupport.h"
 #include "support/TempHome.h"
 
+#include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QLockFile>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTextCursor>
 
 using namespace rtftest;
@@ -99,25 +101,41 @@ QByteArray run(const QString &program, const QStringList &args)
     return p.readAll();
 }
 
-// The conversions, made once for all tests of this program.
+// The conversions, made once: ctest runs every test in a process of its own, so the
+// first one converts under a lock into a directory beside the test program, named by
+// the inputs' hash, and the others read what it left.
 struct Conversions {
-    QTemporaryDir dir;
+    QString root;
     QString soffice;
     QString failure;   // why a conversion did not produce its file
 
-    QString path(const QString &name) const { return dir.filePath(name); }
+    QString path(const QString &name) const { return root + "/" + name; }
 
     Conversions()
     {
         soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
         if (soffice.isEmpty())
             return;
-        testsupport::writeFile(path("in/ours.rtf"), oursRtf());
-        testsupport::writeFile(path("in/object.rtf"), objectRtf());
-        testsupport::writeFile(path("in/source.fodt"), sourceFodt());
+        const QList<std::pair<QString, QByteArray>> inputs{
+            {"ours.rtf", oursRtf()}, {"object.rtf", objectRtf()}, {"source.fodt", sourceFodt()}};
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        for (const auto &[name, bytes] : inputs)
+            hash.addData(name.toUtf8() + bytes);
+        root = QCoreApplication::applicationDirPath() + "/libreoffice-" + hash.result().toHex().left(16);
+        QLockFile lock(root + ".lock");
+        lock.setStaleLockTime(600000);
+        lock.lock();
+        if (QFile::exists(path("done")))
+            return;
+        QDir(root).removeRecursively();
+        for (const auto &[name, bytes] : inputs)
+            testsupport::writeFile(path("in/" + name), bytes);
         convert("odt", {"ours.rtf", "object.rtf"});
         convert("pdf", {"ours.rtf"});
         convert("rtf", {"ours.rtf", "source.fodt"});
+        QDir(path("profile")).removeRecursively();
+        if (failure.isEmpty())
+            testsupport::writeFile(path("done"), {});
     }
 
     void convert(const QString &format, const QStringList &inputs)
