@@ -11,8 +11,8 @@
 // 15 twips each). Use insertPicture / insertFile to put them in and embeddedAt to
 // read them back; the editor opens an embedded file from embeddedAt(...)->bytes.
 //
-// Text, font face, point size, colour, bold, italic, underline, paragraph alignment,
-// line breaks (U+2028) and tabs round-trip. Tables read back as their cell text,
+// Text, font face, size (pixel sizes become points at 96 per inch), colour, bold,
+// italic, underline, paragraph alignment, line breaks (U+2028) and tabs round-trip. Tables read back as their cell text,
 // one row per paragraph with cells separated by tabs.
 
 #include <QByteArray>
@@ -30,9 +30,11 @@ class QTextCursor;
 namespace rtf {
 
 // Limits of the reader; input beyond them is cut with an error, never a crash.
-inline constexpr qsizetype MaxInputBytes = 256 * 1024 * 1024;
-inline constexpr qsizetype MaxPictureBytes = 64 * 1024 * 1024;   // one picture or file
-inline constexpr qsizetype MaxEmbeddedBytes = 256 * 1024 * 1024; // all of them together
+// insertPicture and insertFile keep a document within the item limits, so what
+// writeRtf makes always reads back.
+inline constexpr qsizetype MaxItemBytes = 100 * 1024 * 1024;      // one picture or file
+inline constexpr qsizetype MaxEmbeddedBytes = 200 * 1024 * 1024;  // all of them, each time used
+inline constexpr qsizetype MaxInputBytes = 512 * 1024 * 1024;     // hex doubles the items
 inline constexpr qsizetype MaxShownBytes = 512 * 1024 * 1024;    // decoded pixels shown
 inline constexpr int MaxGroupDepth = 1000;
 
@@ -56,11 +58,15 @@ struct Embedded {
 
 // Adds a picture from its file bytes at the cursor; the display size defaults to the
 // picture's size in pixels. PNG, JPEG and BMP files are kept as they are; any other
-// format Qt reads is stored as PNG. False (nothing inserted) when Qt cannot decode it.
+// format Qt reads is stored as PNG. False (nothing inserted) when Qt cannot decode it
+// or it would break the limits above.
 bool insertPicture(QTextCursor &cursor, const QByteArray &bytes, QSizeF displaySize = {});
-// Adds an embedded file at the cursor, shown as an icon with its name.
-void insertFile(QTextCursor &cursor, const QString &name, const QString &mimeType,
+// Adds an embedded file at the cursor, shown as an icon with its name. False (nothing
+// inserted) when it would break the limits above.
+bool insertFile(QTextCursor &cursor, const QString &name, const QString &mimeType,
                 const QByteArray &bytes);
+// The bytes of all pictures and files in the document, counted each time they are used.
+qint64 embeddedBytes(const QTextDocument &doc);
 // What an image character carries, when it was put in by this module.
 std::optional<Embedded> embeddedAt(const QTextDocument &doc, const QTextImageFormat &format);
 // The picture shown for an embedded file: a document glyph and the file name.
@@ -74,7 +80,8 @@ struct ReadResult {
     QString error;
     QStringList warnings;  // things read with losses (undecodable picture, bad brace ...)
 };
-// Replaces the document's content with the RTF's.
+// Replaces the document's content with the RTF's, also when it fails (read into a
+// scratch document to keep the old content).
 ReadResult readRtf(const QByteArray &data, QTextDocument &doc);
 
 } // namespace rtf

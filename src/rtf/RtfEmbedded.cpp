@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QTextBlock>
 #include <QTextCursor>
 
 namespace rtf {
@@ -90,10 +91,32 @@ QImage placeholder(QSize size)
 
 } // namespace detail
 
+qint64 embeddedBytes(const QTextDocument &doc)
+{
+    qint64 total = 0;
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().isImageFormat())
+                if (const auto item = embeddedAt(doc, it.fragment().charFormat().toImageFormat()))
+                    total += item->bytes.size() * it.fragment().length();
+    return total;
+}
+
+namespace {
+
+bool fits(const QTextDocument &doc, qsizetype size)
+{
+    return size <= MaxItemBytes && embeddedBytes(doc) + size <= MaxEmbeddedBytes;
+}
+
+} // namespace
+
 bool insertPicture(QTextCursor &cursor, const QByteArray &bytes, QSizeF displaySize)
 {
+    if (!cursor.document() || !fits(*cursor.document(), bytes.size()))
+        return false;
     const QImage image = QImage::fromData(bytes);
-    if (image.isNull() || !cursor.document())
+    if (image.isNull())
         return false;
     Embedded item;
     item.bytes = bytes;
@@ -111,11 +134,11 @@ bool insertPicture(QTextCursor &cursor, const QByteArray &bytes, QSizeF displayS
     return true;
 }
 
-void insertFile(QTextCursor &cursor, const QString &name, const QString &mimeType,
+bool insertFile(QTextCursor &cursor, const QString &name, const QString &mimeType,
                 const QByteArray &bytes)
 {
-    if (!cursor.document())
-        return;
+    if (!cursor.document() || !fits(*cursor.document(), bytes.size()))
+        return false;
     Embedded item;
     item.kind = Embedded::File;
     item.bytes = bytes;
@@ -127,6 +150,7 @@ void insertFile(QTextCursor &cursor, const QString &name, const QString &mimeTyp
     icon.save(&buffer, "PNG");
     item.picSize = icon.size();
     cursor.insertImage(detail::addEmbedded(*cursor.document(), item, icon, {}));
+    return true;
 }
 
 std::optional<Embedded> embeddedAt(const QTextDocument &doc, const QTextImageFormat &format)

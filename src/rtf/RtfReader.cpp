@@ -694,8 +694,8 @@ private:
 
     bool appendData(QByteArray &target, QByteArrayView bytes)
     {
-        if (target.size() + bytes.size() > MaxPictureBytes) {
-            fail(QStringLiteral("A picture or embedded file is larger than %1 MB.").arg(MaxPictureBytes >> 20));
+        if (target.size() + bytes.size() > MaxItemBytes) {
+            fail(QStringLiteral("A picture or embedded file is larger than %1 MB.").arg(MaxItemBytes >> 20));
             return false;
         }
         embeddedBytes_ += bytes.size();

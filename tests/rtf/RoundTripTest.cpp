@@ -100,3 +100,16 @@ TEST(RtfRoundTrip, PicturesAndFilesKeepTheirBytes)
     EXPECT_EQ(got[5].bytes, QByteArray());
     EXPECT_EQ(got[5].name, QStringLiteral("empty.txt"));
 }
+
+TEST(RtfRoundTrip, InsertingKeepsTheLimitsThatReadingEnforces)
+{
+    QTextDocument doc;
+    QTextCursor c(&doc);
+    const QByteArray big(rtf::MaxItemBytes, 'x');
+    EXPECT_FALSE(rtf::insertFile(c, "too-big.bin", "application/octet-stream", big + 'y'));
+    EXPECT_TRUE(rtf::insertFile(c, "big.bin", "application/octet-stream", big));
+    EXPECT_TRUE(rtf::insertFile(c, "big.bin", "application/octet-stream", big));
+    EXPECT_EQ(rtf::embeddedBytes(doc), 2 * rtf::MaxItemBytes);
+    EXPECT_FALSE(rtf::insertPicture(c, sticker(Qt::red, true)));   // the total is reached
+    EXPECT_EQ(doc.characterCount(), 3);
+}
