@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -139,6 +140,10 @@ Field fieldOf(const QByteArray &line)
     return Field::None;
 }
 
+// A field value stops growing at this size: a field folded over megabytes is hostile,
+// and its lines still reach the raw header.
+constexpr qsizetype kMaxFieldValue = 64 * 1024;
+
 // Reads a header block from the current position up to (and consuming) its first
 // empty line. Continuation lines are appended trimmed: without a separator for the
 // fields stored in the header record (so a folded "Hello" / " World" reads
@@ -157,7 +162,7 @@ void readHeaderBlock(LineSource &src, HeaderBlock &block, QByteArray *raw)
             raw->append(line.text);
         }
         if (startsWithSpace(line.text)) {
-            if (value) {
+            if (value && value->size() < kMaxFieldValue) {
                 if (spaced)
                     value->append(' ');
                 value->append(line.text.trimmed());
@@ -320,6 +325,10 @@ private:
 
 // Multiparts nested deeper than this are not followed: such a part is stored whole.
 constexpr int kMaxPartDepth = 8;
+
+// Longest extension (with its ".") kept after the number that tells two parts of one
+// name apart.
+constexpr qsizetype kMaxExtension = 16;
 
 // A boundary line: the level (index into the stack of open multiparts, outermost 0)
 // whose boundary it carries, and whether it closes that multipart; level -1 for the
@@ -607,14 +616,30 @@ private:
     // extension: two pieces of one mail never replace each other.
     QString distinctName(const QString &name)
     {
-        QString candidate = name;
+        const QString key = name.toLower();
+        if (!usedNames_.contains(key)) {
+            usedNames_.insert(key);
+            return name;
+        }
         const qsizetype dot = name.lastIndexOf('.');
-        const QString stem = dot > 0 ? name.left(dot) : name;
-        const QString extension = dot > 0 ? name.mid(dot) : QString();
-        for (int n = 2; usedNames_.contains(candidate.toLower()); ++n)
-            candidate = platform::sanitizeFileName(stem + '-' + QString::number(n) + extension);
-        usedNames_.insert(candidate.toLower());
-        return candidate;
+        const bool hasExtension = dot > 0 && name.size() - dot <= kMaxExtension;
+        const QString extension = hasExtension ? name.mid(dot) : QString();
+        // Numbers go on from the last one given for this name, so that many parts of
+        // one name cost no more than many names.
+        int &next = nextNumber_[key];
+        for (next = std::max(next, 2);; ++next) {
+            const QString suffix = '-' + QString::number(next) + extension;
+            QString stem = hasExtension ? name.left(dot) : name;
+            // The number is kept whole when the name is at the file system's limit.
+            while (!stem.isEmpty()
+                   && (stem + suffix).toUtf8().size() > platform::kMaxFileNameBytes)
+                stem.chop(1);
+            const QString candidate = platform::sanitizeFileName(stem + suffix);
+            if (!usedNames_.contains(candidate.toLower())) {
+                usedNames_.insert(candidate.toLower());
+                return candidate;
+            }
+        }
     }
 
     LineSource src_;
@@ -626,6 +651,7 @@ private:
     std::vector<QByteArray> stack_;      // boundaries of the open multiparts
     std::unique_ptr<OutputPiece> htmlBody_;
     QSet<QString> usedNames_;            // lower case
+    QHash<QString, int> nextNumber_;     // by lower-case name: the next number to try
     bool bodyStored_ = false;
     int leaves_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -327,6 +328,21 @@ TEST_F(MessageDecoder, HostileNamesStayInTheWorkingDirectory)
     EXPECT_EQ(d.attachments[1].first, "passwd");
     EXPECT_LE(d.attachments[2].first.toUtf8().size(), 255);
     EXPECT_EQ(d.attachments[3].first, "__");
+
+    // Many parts of one name, the longest a file name can be, still get names of their
+    // own, each within the limit.
+    QByteArray same = "Message-ID: <s@x>\r\nContent-Type: multipart/mixed; boundary=\"B\"\r\n\r\n";
+    for (int i = 0; i < 3000; ++i)
+        same += "--B\r\nContent-Type: image/png; name=\"" + longName.toUtf8() + "\"\r\n\r\nx\r\n";
+    const Decoded many = decode(same);
+    ASSERT_EQ(many.attachments.size(), 3000);
+    QSet<QString> names;
+    for (const auto &a : many.attachments) {
+        EXPECT_LE(a.first.toUtf8().size(), 255);
+        names.insert(a.first);
+    }
+    EXPECT_EQ(names.size(), 3000);
+    EXPECT_TRUE(many.attachments[2999].first.endsWith("-3000.txt"));
 }
 
 TEST_F(MessageDecoder, MultipartWithoutPartsKeepsItsText)
