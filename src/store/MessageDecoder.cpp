@@ -285,6 +285,19 @@ public:
         }
         return piece_;
     }
+    // As close, and gives the piece another name, which must be free in the directory.
+    DecodedPiece &closeAs(const QString &name)
+    {
+        close();
+        if (!piece_.path.isEmpty()) {
+            const QString path = dir_ + name;
+            if (!QFile::rename(piece_.path, path))
+                throw platform::Error(QStringLiteral("Unable to create file %1").arg(path));
+            piece_.path = path;
+        }
+        piece_.name = name;
+        return piece_;
+    }
     // Forgets what was written.
     void discard()
     {
@@ -395,8 +408,7 @@ private:
     {
         if (stack_.empty() || !line.startsWith("--"))
             return {};
-        // The innermost first: a line that closes an inner multipart may also look
-        // like the start of an outer boundary of which it is an extension.
+        // The innermost first: an inner multipart may reuse its outer one's boundary.
         for (int level = int(stack_.size()) - 1; level >= 0; --level) {
             const QByteArray &boundary = stack_[size_t(level)];
             if (line.size() < boundary.size() + 2
@@ -458,7 +470,30 @@ private:
             }
             preamble.discard();
         } else {
-            hit = skipToBoundary();
+            // Text before the first boundary line is a note for other mail readers,
+            // unless no part follows (a boundary that never comes): then it is the
+            // content, kept as an attachment.
+            OutputPiece preamble(workDir_, distinctName(QStringLiteral(".preamble")),
+                                 DecodedFileKind::Attachment, budget_);
+            bool text = false;
+            Line line;
+            while (src_.next(line)) {
+                if (line.complete && (hit = boundaryHit(line.text)).found())
+                    break;
+                text = text || !isBlank(line.text);
+                preamble.write(line.text);
+                if (line.complete)
+                    preamble.write("\r\n");
+            }
+            if (text && !(hit.level == level && !hit.close)) {
+                ++leaves_;
+                const QString name = distinctName(QStringLiteral("part-%1").arg(leaves_));
+                msg_.attachmentList += name + ';';
+                ++msg_.attachmentCount;
+                sink_(preamble.closeAs(name));
+            } else {
+                preamble.discard();
+            }
         }
         while (hit.level == level && !hit.close) {
             HeaderBlock part;

@@ -279,6 +279,15 @@ TEST_F(MessageDecoder, NestedPartsAreFollowedToABound)
     const Decoded d = decode(nested);
     EXPECT_EQ(d.body, "plain\r\n");
     EXPECT_EQ(d.msg.attachmentList, "part-2.html;part-3.png;");
+
+    // An inner multipart whose boundary never comes keeps its text as an attachment.
+    const Decoded lost = decode(crlf("Message-ID: <l@x>\nContent-Type: multipart/mixed; boundary=\"o\"\n\n"
+                                     "--o\nContent-Type: text/plain\n\nhi\n"
+                                     "--o\nContent-Type: multipart/related; boundary=\"wrong\"\n\n"
+                                     "--right\nContent-Type: text/html\n\n<p>x</p>\n--o--\n"));
+    EXPECT_EQ(lost.msg.attachmentList, "part-2;");
+    EXPECT_EQ(lost.attachment("part-2"), "--right\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n");
+    EXPECT_TRUE(lost.leftInWorkDir.isEmpty());
     EXPECT_EQ(d.attachment("part-2.html"), "<b>x</b>\r\n");
     EXPECT_EQ(d.attachment("part-3.png"), QByteArray("\x89PN", 3));
 
