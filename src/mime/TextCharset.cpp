@@ -127,18 +127,30 @@ void TextToUtf8::finish(QByteArray &out)
 
 void TextToUtf8::appendLines(QByteArrayView utf8, QByteArray &out)
 {
-    for (const char c : utf8) {
-        if (c == '\n') {
-            if (!afterCr_)
-                out += '\r';
+    const char *p = utf8.data();
+    const char *const end = p + utf8.size();
+    while (p < end) {
+        if (afterCr_) {
+            // CR LF, or a lone CR that gets its LF.
             out += '\n';
             afterCr_ = false;
-        } else {
-            if (afterCr_)
-                out += '\n';
-            out += c;
-            afterCr_ = c == '\r';
+            if (*p == '\n') {
+                ++p;
+                continue;
+            }
         }
+        // Runs without line ends are copied whole.
+        const char *q = p;
+        while (q < end && *q != '\r' && *q != '\n')
+            ++q;
+        out.append(p, q - p);
+        if (q == end)
+            break;
+        out += '\r';
+        afterCr_ = *q == '\r';
+        if (*q == '\n')
+            out += '\n';
+        p = q + 1;
     }
 }
 
