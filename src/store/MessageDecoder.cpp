@@ -1,8 +1,11 @@
 #include "store/MessageDecoder.h"
 
 #include "mime/Base64.h"
+#include "mime/HtmlText.h"
 #include "mime/Marker.h"
 #include "mime/MimeField.h"
+#include "mime/QuotedPrintable.h"
+#include "mime/TextCharset.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
@@ -13,10 +16,14 @@
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -133,6 +140,10 @@ Field fieldOf(const QByteArray &line)
     return Field::None;
 }
 
+// A field value stops growing at this size: a field folded over megabytes is hostile,
+// and its lines still reach the raw header.
+constexpr qsizetype kMaxFieldValue = 64 * 1024;
+
 // Reads a header block from the current position up to (and consuming) its first
 // empty line. Continuation lines are appended trimmed: without a separator for the
 // fields stored in the header record (so a folded "Hello" / " World" reads
@@ -151,7 +162,7 @@ void readHeaderBlock(LineSource &src, HeaderBlock &block, QByteArray *raw)
             raw->append(line.text);
         }
         if (startsWithSpace(line.text)) {
-            if (value) {
+            if (value && value->size() < kMaxFieldValue) {
                 if (spaced)
                     value->append(' ');
                 value->append(line.text.trimmed());
@@ -189,8 +200,8 @@ QByteArray mediaType(const QByteArray &contentType)
     return (semi < 0 ? contentType : contentType.left(semi)).trimmed().toUpper();
 }
 
-// Text is what the first text part may be: a text, message or ASCII type, or no
-// Content-Type at all (plain text).
+// What a whole single-part message may be as its body: a text, message or ASCII
+// type, or no Content-Type at all (plain text).
 bool isTextual(const HeaderBlock &block)
 {
     const QByteArray type = mediaType(block.contentType);
@@ -210,6 +221,32 @@ QString partName(const HeaderBlock &part)
     return {};
 }
 
+enum class TransferEncoding { Identity, Base64, QuotedPrintable };
+
+TransferEncoding transferEncoding(const HeaderBlock &part)
+{
+    const QByteArray value = part.transferEncoding.toUpper();
+    if (value.contains("BASE64"))
+        return TransferEncoding::Base64;
+    if (value.contains("QUOTED-PRINTABLE"))
+        return TransferEncoding::QuotedPrintable;
+    return TransferEncoding::Identity;
+}
+
+// The extension an unnamed part's name gets, so that it opens with the right program.
+QString extensionOf(const QByteArray &type)
+{
+    static const std::pair<const char *, const char *> known[] = {
+        {"TEXT/PLAIN", ".txt"}, {"TEXT/HTML", ".html"}, {"MESSAGE/RFC822", ".eml"},
+        {"TEXT/CALENDAR", ".ics"}, {"IMAGE/PNG", ".png"}, {"IMAGE/JPEG", ".jpg"},
+        {"IMAGE/GIF", ".gif"}, {"APPLICATION/PDF", ".pdf"}, {"TEXT/X-VCARD", ".vcf"},
+        {"TEXT/VCARD", ".vcf"}};
+    for (const auto &[name, extension] : known)
+        if (type == name)
+            return QString::fromLatin1(extension);
+    return {};
+}
+
 // ---------------------------------------------------------------------------
 // Output files
 
@@ -225,24 +262,18 @@ public:
         if (budget_ < 0)
             open();
     }
-    void write(const QByteArray &bytes)
+    void write(QByteArrayView bytes)
     {
         if (!file_.isOpen()) {
             if (piece_.data.size() + bytes.size() <= kMaxPieceInMemory && bytes.size() <= budget_) {
-                piece_.data += bytes;
+                piece_.data.append(bytes);
                 budget_ -= bytes.size();
                 return;
             }
             spill();
         }
-        if (file_.write(bytes) != bytes.size())
+        if (file_.write(bytes.data(), bytes.size()) != bytes.size())
             throw platform::Error(QStringLiteral("Unable to write file %1").arg(file_.fileName()));
-    }
-    void writeLine(const Line &line)
-    {
-        write(line.text);
-        if (line.complete)
-            write("\r\n");
     }
     DecodedPiece &close()
     {
@@ -252,6 +283,19 @@ public:
                 throw platform::Error(QStringLiteral("Unable to write file %1").arg(file_.fileName()));
             piece_.path = file_.fileName();
         }
+        return piece_;
+    }
+    // As close, and gives the piece another name, which must be free in the directory.
+    DecodedPiece &closeAs(const QString &name)
+    {
+        close();
+        if (!piece_.path.isEmpty()) {
+            const QString path = dir_ + name;
+            if (!QFile::rename(piece_.path, path))
+                throw platform::Error(QStringLiteral("Unable to create file %1").arg(path));
+            piece_.path = path;
+        }
+        piece_.name = name;
         return piece_;
     }
     // Forgets what was written.
@@ -292,6 +336,22 @@ private:
 // ---------------------------------------------------------------------------
 // The decoder proper
 
+// Multiparts nested deeper than this are not followed: such a part is stored whole.
+constexpr int kMaxPartDepth = 8;
+
+// Longest extension (with its ".") kept after the number that tells two parts of one
+// name apart.
+constexpr qsizetype kMaxExtension = 16;
+
+// A boundary line: the level (index into the stack of open multiparts, outermost 0)
+// whose boundary it carries, and whether it closes that multipart; level -1 for the
+// end of the input.
+struct BoundaryHit {
+    int level = -1;
+    bool close = false;
+    bool found() const { return level >= 0; }
+};
+
 class Decoder {
 public:
     Decoder(QIODevice &raw, const QString &workDir, const QString &fallbackId, qint64 &budget,
@@ -311,151 +371,310 @@ public:
         msg_.identifier = MailIdFromMessageId(header.messageId);
         if (msg_.identifier.isEmpty())
             msg_.identifier = platform::sanitizeFileName(fallbackId_.isEmpty()
-                                                             ? uniqueTimeStampName()
+                                                             ? TimeStampName() + QStringLiteral("-1")
                                                              : fallbackId_);
+        usedNames_.insert(msg_.identifier.toLower());
         DecodeBody(header);
+        // A mail without a plain-text part reads as the text of its HTML.
+        if (htmlBody_) {
+            if (!bodyStored_)
+                sink_(htmlBody_->close());
+            else
+                htmlBody_->discard();
+            htmlBody_.reset();
+        }
         return msg_;
     }
 
 private:
-    // The Content-Type decides: multipart with a boundary gives parts; text, or no
-    // Content-Type at all (plain text), gives a single body; anything else is one
-    // attachment that runs to the end of the message.
+    // The Content-Type decides: multipart with a boundary gives parts; a multipart
+    // without one is kept as text; anything else is one leaf that runs to the end of
+    // the message.
     void DecodeBody(const HeaderBlock &header)
     {
         const QByteArray type = mediaType(header.contentType);
-        if (!type.contains("MULTIPART") && isTextual(header)) {
-            storeSingleBody();
-            return;
-        }
-        if (type.contains("MULTIPART")) {
+        if (type.startsWith("MULTIPART")) {
             const QByteArray boundary = mime::parseMimeField(header.contentType).rawParameter("boundary");
-            if (boundary.isEmpty()) {
-                storeSingleBody();
-                return;
-            }
-            decodeParts(boundary);
+            if (boundary.isEmpty())
+                storeText(HeaderBlock{}, /*markerTest=*/false);
+            else
+                decodeMultipart(boundary, type == "MULTIPART/DIGEST", true);
             return;
         }
-        firstTextPending_ = false;
-        storeAttachment(header, QByteArray());
+        decodeLeaf(header, false, true);
     }
 
-    void storeSingleBody()
+    BoundaryHit boundaryHit(const QByteArray &line) const
     {
-        OutputPiece out(workDir_, msg_.identifier, DecodedFileKind::Body, budget_);
+        if (stack_.empty() || !line.startsWith("--"))
+            return {};
+        // The innermost first: an inner multipart may reuse its outer one's boundary.
+        for (int level = int(stack_.size()) - 1; level >= 0; --level) {
+            const QByteArray &boundary = stack_[size_t(level)];
+            if (line.size() < boundary.size() + 2
+                || std::memcmp(line.constData() + 2, boundary.constData(), size_t(boundary.size())) != 0)
+                continue;
+            const QByteArrayView rest = QByteArrayView(line).sliced(boundary.size() + 2);
+            if (rest.trimmed().isEmpty())
+                return {level, false};
+            if (rest.startsWith("--") && rest.sliced(2).trimmed().isEmpty())
+                return {level, true};
+        }
+        return {};
+    }
+
+    // Passes over lines up to the next boundary line.
+    BoundaryHit skipToBoundary()
+    {
         Line line;
-        while (src_.next(line))
-            out.writeLine(line);
-        sink_(out.close());
+        while (src_.next(line)) {
+            if (!line.complete)
+                continue;
+            if (const BoundaryHit hit = boundaryHit(line.text); hit.found())
+                return hit;
+        }
+        return {};
     }
 
-    enum class BoundaryLine { No, Part, Close };
-
-    BoundaryLine boundaryLine(const QByteArray &line, const QByteArray &boundary) const
+    // Reads the parts of a multipart entity from just after its header up to the
+    // boundary line of an enclosing multipart that ends it (returned) or the end of the
+    // input. The message itself keeps its preamble as the body until a boundary line
+    // shows it really has parts: a multipart message without one is stored whole.
+    BoundaryHit decodeMultipart(const QByteArray &boundary, bool digest, bool message)
     {
-        if (boundary.isEmpty() || !line.startsWith("--"))
-            return BoundaryLine::No;
-        QByteArray rest = line.mid(2);
-        if (!rest.startsWith(boundary))
-            return BoundaryLine::No;
-        rest = rest.mid(boundary.size());
-        if (rest.trimmed().isEmpty())
-            return BoundaryLine::Part;
-        if (rest.startsWith("--") && rest.mid(2).trimmed().isEmpty())
-            return BoundaryLine::Close;
-        return BoundaryLine::No;
-    }
-
-    void decodeParts(const QByteArray &boundary)
-    {
-        // The preamble is kept as the body until the first boundary line shows the
-        // message really has parts; a multipart message without one is stored whole.
-        {
+        stack_.push_back(boundary);
+        const int level = int(stack_.size()) - 1;
+        BoundaryHit hit;
+        if (message) {
             OutputPiece preamble(workDir_, msg_.identifier, DecodedFileKind::Body, budget_);
+            mime::TextToUtf8 text({});
+            QByteArray converted;
             Line line;
-            BoundaryLine found = BoundaryLine::No;
             while (src_.next(line)) {
-                if (line.complete && (found = boundaryLine(line.text, boundary)) != BoundaryLine::No)
+                if (line.complete && (hit = boundaryHit(line.text)).found())
                     break;
-                preamble.writeLine(line);
+                converted.resize(0);
+                text.feed(line.text, converted);
+                if (line.complete)
+                    text.feed("\n", converted);
+                preamble.write(converted);
             }
-            if (found != BoundaryLine::Part) {
+            if (hit.close || !hit.found()) {
+                converted.resize(0);
+                text.finish(converted);
+                preamble.write(converted);
                 sink_(preamble.close());
-                return;
+                bodyStored_ = true;
+                stack_.pop_back();
+                return {};
             }
             preamble.discard();
+        } else {
+            // Text before the first boundary line is a note for other mail readers,
+            // unless no part follows (a boundary that never comes): then it is the
+            // content, kept as an attachment.
+            OutputPiece preamble(workDir_, distinctName(QStringLiteral(".preamble")),
+                                 DecodedFileKind::Attachment, budget_);
+            bool text = false;
+            Line line;
+            while (src_.next(line)) {
+                if (line.complete && (hit = boundaryHit(line.text)).found())
+                    break;
+                text = text || !isBlank(line.text);
+                preamble.write(line.text);
+                if (line.complete)
+                    preamble.write("\r\n");
+            }
+            if (text && !(hit.level == level && !hit.close)) {
+                ++leaves_;
+                const QString name = distinctName(QStringLiteral("part-%1").arg(leaves_));
+                msg_.attachmentList += name + ';';
+                ++msg_.attachmentCount;
+                sink_(preamble.closeAs(name));
+            } else {
+                preamble.discard();
+            }
         }
-
-        BoundaryLine end = BoundaryLine::Part;
-        while (end == BoundaryLine::Part && !src_.atEnd()) {
+        while (hit.level == level && !hit.close) {
             HeaderBlock part;
             readHeaderBlock(src_, part, nullptr);
-            // A text file the sender attached stays an attachment, never the body.
-            const bool attached = part.disposition.trimmed().toUpper().startsWith("ATTACHMENT");
-            if (isTextual(part) && !attached && firstTextPending_)
-                end = storeFirstText(boundary);
-            else
-                end = storeAttachment(part, boundary);
+            hit = decodeEntity(part, digest);
         }
-        // Whatever follows the closing boundary line (the epilogue) is not mail content.
+        // Whatever follows the closing boundary line (the epilogue) is not mail
+        // content: it runs to the boundary line of an enclosing multipart.
+        while (hit.level == level)
+            hit = skipToBoundary();
+        stack_.pop_back();
+        return hit;
     }
 
-    BoundaryLine storeFirstText(const QByteArray &boundary)
+    BoundaryHit decodeEntity(const HeaderBlock &part, bool inDigest)
     {
-        firstTextPending_ = false;
-        OutputPiece out(workDir_, msg_.identifier, DecodedFileKind::Body, budget_);
-        Line line;
-        BoundaryLine end = BoundaryLine::No;
-        while (src_.next(line)) {
-            if (line.complete && (end = boundaryLine(line.text, boundary)) != BoundaryLine::No)
-                break;
-            // Only the marker as a line of its own counts: a quoted marker does not.
-            if (line.complete && mime::isQuorvelMarkerLine(line.text))
-                msg_.ownMail = true;
-            out.writeLine(line);
+        const QByteArray type = mediaType(part.contentType);
+        if (type.startsWith("MULTIPART") && int(stack_.size()) < kMaxPartDepth) {
+            const QByteArray boundary = mime::parseMimeField(part.contentType).rawParameter("boundary");
+            if (!boundary.isEmpty())
+                return decodeMultipart(boundary, type == "MULTIPART/DIGEST", false);
         }
+        return decodeLeaf(part, inDigest, false);
+    }
+
+    // One leaf: the first plain text that is not attached is the body, every other
+    // leaf an attachment; the first HTML also gives the body when no plain text does.
+    // A whole single-part message is the body when it is any kind of text.
+    BoundaryHit decodeLeaf(const HeaderBlock &part, bool inDigest, bool message)
+    {
+        ++leaves_;
+        const QByteArray type = !part.hasContentType && inDigest ? QByteArray("MESSAGE/RFC822")
+                                                                  : mediaType(part.contentType);
+        const QString name = partName(part);
+        const bool attached = !name.isEmpty()
+            || part.disposition.trimmed().toUpper().startsWith("ATTACHMENT");
+        if (!attached && !bodyStored_) {
+            const bool plain = type.isEmpty() || type == "TEXT/PLAIN";
+            if (type == "TEXT/HTML" && !htmlBody_)
+                return storeAttachment(part, type, name, true);
+            if (plain || (message && isTextual(part)))
+                return storeText(part, !message);
+        }
+        return storeAttachment(part, type, name, false);
+    }
+
+    // Reads a leaf's content up to the boundary line that ends it, undoing its
+    // transfer encoding, and hands the bytes to `take` piece by piece.
+    template <typename Take>
+    BoundaryHit readContent(TransferEncoding encoding, bool markerTest, Take &&take)
+    {
+        mime::Base64Decoder base64;
+        QByteArray bytes;
+        Line line;
+        BoundaryHit end;
+        while (src_.next(line)) {
+            if (line.complete && (end = boundaryHit(line.text)).found())
+                break;
+            switch (encoding) {
+            case TransferEncoding::Base64:
+                bytes.resize(0);   // keeps its capacity for the next line
+                base64.DecodeBase64Line(line.text, bytes);
+                take(bytes);
+                break;
+            case TransferEncoding::QuotedPrintable:
+                bytes.resize(0);
+                mime::decodeQuotedPrintableLine(line.text, line.complete, bytes);
+                take(bytes);
+                break;
+            case TransferEncoding::Identity:
+                // Only the marker as a line of its own counts: a quoted marker does not.
+                if (markerTest && line.complete && mime::isQuorvelMarkerLine(line.text))
+                    msg_.ownMail = true;
+                take(line.text);
+                if (line.complete)
+                    take(QByteArrayLiteral("\r\n"));
+                break;
+            }
+        }
+        if (encoding == TransferEncoding::Base64) {
+            bytes.resize(0);
+            base64.finish(bytes);
+            take(bytes);
+        }
+        return end;
+    }
+
+    // The body: decoded and converted to UTF-8 with CR LF line ends.
+    BoundaryHit storeText(const HeaderBlock &part, bool markerTest)
+    {
+        bodyStored_ = true;
+        if (htmlBody_) {
+            htmlBody_->discard();
+            htmlBody_.reset();
+        }
+        OutputPiece out(workDir_, msg_.identifier, DecodedFileKind::Body, budget_);
+        mime::TextToUtf8 text(mime::parseMimeField(part.contentType).rawParameter("charset"));
+        QByteArray converted;
+        const BoundaryHit end = readContent(transferEncoding(part), markerTest, [&](QByteArrayView bytes) {
+            converted.resize(0);
+            text.feed(bytes, converted);
+            out.write(converted);
+        });
+        converted.resize(0);
+        text.finish(converted);
+        out.write(converted);
         sink_(out.close());
         return end;
     }
 
-    BoundaryLine storeAttachment(const HeaderBlock &part, const QByteArray &boundary)
+    // An attachment: its bytes as sent, only the transfer encoding undone. For the
+    // first HTML (`htmlBody`) the text it shows is also kept, for a body that no plain
+    // text may provide.
+    BoundaryHit storeAttachment(const HeaderBlock &part, const QByteArray &type,
+                                const QString &givenName, bool htmlBody)
     {
-        QString name = partName(part);
-        name = name.isEmpty() ? uniqueTimeStampName() : platform::bareFileName(name);
+        const QString name = distinctName(
+            givenName.isEmpty() ? QStringLiteral("part-%1").arg(leaves_) + extensionOf(type)
+                                : platform::bareFileName(givenName));
         msg_.attachmentList += name + ';';
         ++msg_.attachmentCount;
 
         OutputPiece out(workDir_, name, DecodedFileKind::Attachment, budget_);
-        const bool base64 = part.transferEncoding.toUpper().contains("BASE64");
-        mime::Base64Decoder decoder;
-        QByteArray bytes;
-        Line line;
-        BoundaryLine end = BoundaryLine::No;
-        while (src_.next(line)) {
-            if (line.complete && (end = boundaryLine(line.text, boundary)) != BoundaryLine::No)
-                break;
-            if (base64) {
-                decoder.DecodeBase64Line(line.text, bytes);
+        BoundaryHit end;
+        if (htmlBody) {
+            htmlBody_ = std::make_unique<OutputPiece>(workDir_, msg_.identifier,
+                                                      DecodedFileKind::Body, budget_);
+            mime::TextToUtf8 text(mime::parseMimeField(part.contentType).rawParameter("charset"));
+            mime::HtmlToText html;
+            QByteArray utf8, plain;
+            end = readContent(transferEncoding(part), false, [&](QByteArrayView bytes) {
                 out.write(bytes);
-                bytes.resize(0);   // keeps its capacity for the next line
-            } else {
-                out.writeLine(line);
-            }
-        }
-        if (base64) {
-            decoder.finish(bytes);
-            out.write(bytes);
+                utf8.resize(0);
+                plain.resize(0);
+                text.feed(bytes, utf8);
+                html.feed(utf8, plain);
+                htmlBody_->write(plain);
+            });
+            utf8.resize(0);
+            plain.resize(0);
+            text.finish(utf8);
+            html.feed(utf8, plain);
+            html.finish(plain);
+            htmlBody_->write(plain);
+        } else {
+            end = readContent(transferEncoding(part), false,
+                              [&](QByteArrayView bytes) { out.write(bytes); });
         }
         sink_(out.close());
         return end;
     }
 
-    // Parts without a name get the time stamp plus a counter, so that two of them
-    // never replace each other.
-    QString uniqueTimeStampName()
+    // `name`, or, when an earlier piece of this message has it (in any case, as the
+    // file system may not tell them apart), the name with a number before its
+    // extension: two pieces of one mail never replace each other.
+    QString distinctName(const QString &name)
     {
-        return TimeStampName() + '-' + QString::number(++unnamed_);
+        const QString key = name.toLower();
+        if (!usedNames_.contains(key)) {
+            usedNames_.insert(key);
+            return name;
+        }
+        const qsizetype dot = name.lastIndexOf('.');
+        const bool hasExtension = dot > 0 && name.size() - dot <= kMaxExtension;
+        const QString extension = hasExtension ? name.mid(dot) : QString();
+        // Numbers go on from the last one given for this name, so that many parts of
+        // one name cost no more than many names.
+        int &next = nextNumber_[key];
+        for (next = std::max(next, 2);; ++next) {
+            const QString suffix = '-' + QString::number(next) + extension;
+            QString stem = hasExtension ? name.left(dot) : name;
+            // The number is kept whole when the name is at the file system's limit.
+            while (!stem.isEmpty()
+                   && (stem + suffix).toUtf8().size() > platform::kMaxFileNameBytes)
+                stem.chop(1);
+            const QString candidate = platform::sanitizeFileName(stem + suffix);
+            if (!usedNames_.contains(candidate.toLower())) {
+                usedNames_.insert(candidate.toLower());
+                return candidate;
+            }
+        }
     }
 
     LineSource src_;
@@ -464,8 +683,12 @@ private:
     qint64 &budget_;
     const DecodedPieceSink &sink_;
     DecodedMessage msg_;
-    bool firstTextPending_ = true;
-    int unnamed_ = 0;
+    std::vector<QByteArray> stack_;      // boundaries of the open multiparts
+    std::unique_ptr<OutputPiece> htmlBody_;
+    QSet<QString> usedNames_;            // lower case
+    QHash<QString, int> nextNumber_;     // by lower-case name: the next number to try
+    bool bodyStored_ = false;
+    int leaves_ = 0;
 };
 
 } // namespace

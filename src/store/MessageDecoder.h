@@ -6,8 +6,11 @@
 // each header block whole (up to its first empty line): a field is recognised only
 // at the start of a line and its continuation lines belong to it. The body's mode
 // and boundary come from the Content-Type field; parts are delimited by boundary
-// lines; base64 parts decode as a stream.
-//
+// lines, nested multiparts are followed up to a fixed depth. The first plain-text
+// part that is not attached is the body, stored as UTF-8 text with CR LF line ends;
+// without one, the first HTML part gives the body as text. Every other part is an
+// attachment holding the bytes that were sent (base64 and quoted-printable undone).
+
 // Files are written only into the given working directory, under sanitised names;
 // each finished file is handed to a callback (which adds it to an archive) before
 // the next one is written.

@@ -3,9 +3,11 @@
 #include "StoreFixture.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -235,14 +237,19 @@ TEST_F(MessageDecoder, PartsWithoutNamesAndRfc2231Names)
         "--B\nContent-Type: application/octet-stream\n"
         "Content-Disposition: attachment; filename*=utf-8''r%C3%A9sum%C3%A9.txt\n\nr\n"
         "--B\nContent-Type: application/octet-stream; name=\"=?UTF-8?B?w6lsw6k=?=.txt\"\n\ne\n"
+        "--B\nContent-Type: text/plain; name=\"Part-2.HTML\"\n\nsame name\n"
+        "--B\nContent-Type: application/octet-stream; name=\"n@x\"\n\nthe mail's own name\n"
         "--B--\n");
     const Decoded d = decode(raw);
     EXPECT_EQ(d.body, "body\r\n");
-    ASSERT_EQ(d.msg.attachmentCount, 4);
-    EXPECT_EQ(d.msg.attachmentList,
-              QString("20261207093005-1;20261207093005-2;") + QString::fromUtf8("résumé.txt;élé.txt;"));
-    EXPECT_EQ(d.attachment("20261207093005-1"), "<p>one</p>\r\n");
-    EXPECT_EQ(d.attachment("20261207093005-2"), "<p>two</p>\r\n");
+    // Unnamed parts are named by their place and type; no two pieces of one mail share
+    // a name, whatever their case.
+    ASSERT_EQ(d.msg.attachmentCount, 6);
+    EXPECT_EQ(d.msg.attachmentList, QString("part-2.html;part-3.html;") + QString::fromUtf8("résumé.txt;élé.txt;")
+                                        + "Part-2-2.HTML;n@x-2;");
+    EXPECT_EQ(d.attachment("part-2.html"), "<p>one</p>\r\n");
+    EXPECT_EQ(d.attachment("part-3.html"), "<p>two</p>\r\n");
+    EXPECT_EQ(d.attachment("Part-2-2.HTML"), "same name\r\n");
     EXPECT_EQ(d.attachment(QString::fromUtf8("résumé.txt")), "r\r\n");
 }
 
@@ -260,21 +267,44 @@ TEST_F(MessageDecoder, MarkerCountsOnlyAsAWholeLineOfTheFirstTextPart)
     EXPECT_FALSE(decode(crlf("Content-Type: text/plain\n\n--=This is a quorvel\n")).msg.ownMail);
 }
 
-TEST_F(MessageDecoder, NestedMultipartAndSingleApplicationPart)
+TEST_F(MessageDecoder, NestedPartsAreFollowedToABound)
 {
+    // An inner multipart that never closes ends at the outer boundary line, and the
+    // parts after it are still read.
     const QByteArray nested = crlf(
         "Message-ID: <n@x>\nContent-Type: multipart/mixed; boundary=\"outer\"\n\n"
-        "--outer\nContent-Type: multipart/alternative; boundary=\"inner\"\n\n"
+        "--outer\nContent-Type: multipart/alternative; boundary=\"inner\"\n\npreamble\n"
         "--inner\nContent-Type: text/plain\n\nplain\n--inner\nContent-Type: text/html\n\n<b>x</b>\n"
-        "--inner--\n"
-        "--outer--\n");
+        "--outer\nContent-Type: image/png\nContent-Transfer-Encoding: base64\n\niVBO\n"
+        "--outer--\nepilogue\n");
     const Decoded d = decode(nested);
-    EXPECT_FALSE(d.hasBody);
-    ASSERT_EQ(d.attachments.size(), 1);
-    EXPECT_EQ(d.attachments[0].first, "20261207093005-1");
-    EXPECT_EQ(d.attachments[0].second,
-              "--inner\r\nContent-Type: text/plain\r\n\r\nplain\r\n--inner\r\n"
-              "Content-Type: text/html\r\n\r\n<b>x</b>\r\n--inner--\r\n");
+    EXPECT_EQ(d.body, "plain\r\n");
+    EXPECT_EQ(d.msg.attachmentList, "part-2.html;part-3.png;");
+
+    // An inner multipart whose boundary never comes keeps its text as an attachment.
+    const Decoded lost = decode(crlf("Message-ID: <l@x>\nContent-Type: multipart/mixed; boundary=\"o\"\n\n"
+                                     "--o\nContent-Type: text/plain\n\nhi\n"
+                                     "--o\nContent-Type: multipart/related; boundary=\"wrong\"\n\n"
+                                     "--right\nContent-Type: text/html\n\n<p>x</p>\n--o--\n"));
+    EXPECT_EQ(lost.msg.attachmentList, "part-2;");
+    EXPECT_EQ(lost.attachment("part-2"), "--right\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n");
+    EXPECT_TRUE(lost.leftInWorkDir.isEmpty());
+    EXPECT_EQ(d.attachment("part-2.html"), "<b>x</b>\r\n");
+    EXPECT_EQ(d.attachment("part-3.png"), QByteArray("\x89PN", 3));
+
+    // Beyond the depth bound a multipart is stored whole, up to the boundary line of
+    // the multipart around it.
+    QByteArray deep = "Message-ID: <d@x>\nContent-Type: multipart/mixed; boundary=\"b0\"\n\n";
+    for (int level = 1; level < 12; ++level)
+        deep += "--b" + QByteArray::number(level - 1) + "\nContent-Type: multipart/mixed; boundary=\"b"
+            + QByteArray::number(level) + "\"\n\n";
+    deep += "--b11\nContent-Type: text/plain\n\ndeepest\n--b7--\n--b2\nContent-Type: text/plain\n\nshallow\n";
+    const Decoded bounded = decode(crlf(deep));
+    EXPECT_EQ(bounded.body, "shallow\r\n");
+    ASSERT_EQ(bounded.msg.attachmentCount, 1);
+    const QByteArray whole = bounded.attachments[0].second;
+    EXPECT_TRUE(whole.startsWith("--b8\r\n") && whole.endsWith("deepest\r\n")) << whole.constData();
+    EXPECT_TRUE(bounded.leftInWorkDir.isEmpty());
 
     const Decoded app = decode(crlf("Message-ID: <a@x>\nContent-Type: application/zip; "
                                     "name=\"text.zip\"\nContent-Transfer-Encoding: base64\n\n"
@@ -283,7 +313,8 @@ TEST_F(MessageDecoder, NestedMultipartAndSingleApplicationPart)
     EXPECT_EQ(app.msg.descriptor(), "1     text.zip;");
     EXPECT_EQ(app.attachment("text.zip"), QByteArray("PK\x03\x04", 4));
 
-    // A forwarded message as the whole body is text.
+    // A forwarded message as the whole body is text; inside a multipart it is one
+    // attachment, never descended into.
     const Decoded forwarded = decode(crlf("Message-ID: <f@x>\nContent-Type: message/rfc822\n\n"
                                           "From: inner@x\n\ninner body\n"));
     EXPECT_EQ(forwarded.body, "From: inner@x\r\n\r\ninner body\r\n");
@@ -307,6 +338,21 @@ TEST_F(MessageDecoder, HostileNamesStayInTheWorkingDirectory)
     EXPECT_EQ(d.attachments[1].first, "passwd");
     EXPECT_LE(d.attachments[2].first.toUtf8().size(), 255);
     EXPECT_EQ(d.attachments[3].first, "__");
+
+    // Many parts of one name, the longest a file name can be, still get names of their
+    // own, each within the limit.
+    QByteArray same = "Message-ID: <s@x>\r\nContent-Type: multipart/mixed; boundary=\"B\"\r\n\r\n";
+    for (int i = 0; i < 3000; ++i)
+        same += "--B\r\nContent-Type: image/png; name=\"" + longName.toUtf8() + "\"\r\n\r\nx\r\n";
+    const Decoded many = decode(same);
+    ASSERT_EQ(many.attachments.size(), 3000);
+    QSet<QString> names;
+    for (const auto &a : many.attachments) {
+        EXPECT_LE(a.first.toUtf8().size(), 255);
+        names.insert(a.first);
+    }
+    EXPECT_EQ(names.size(), 3000);
+    EXPECT_TRUE(many.attachments[2999].first.endsWith("-3000.txt"));
 }
 
 TEST_F(MessageDecoder, MultipartWithoutPartsKeepsItsText)
@@ -344,16 +390,15 @@ TEST_F(MessageDecoder, MessagesFromPythonsEmailPackage)
     const Decoded mixed = decode(fixture("python-mixed.eml"));
     EXPECT_EQ(mixed.msg.identifier, "python-1-20261207@example-test");
     EXPECT_EQ(mixed.msg.subject, "Quarterly figures =?utf-8?b?4oCTIHLDqXN1bcOp?= attached");
-    // The multipart/alternative part is not text: it is kept whole as an attachment.
-    EXPECT_FALSE(mixed.hasBody);
+    EXPECT_EQ(mixed.body, "Hello Alice,\r\n\r\nthe figures are attached.\r\n\r\nDora\r\n\r\n");
     ASSERT_EQ(mixed.msg.attachmentCount, 3);
-    EXPECT_TRUE(mixed.attachment("20261207093005-1").contains("<p>Hello Alice,</p>"));
+    EXPECT_EQ(mixed.attachment("part-2.html"), "<p>Hello Alice,</p><p>the figures are attached.</p>\r\n\r\n");
     QByteArray bytes;
     for (int i = 0; i < 4; ++i)
         for (int b = 0; b < 256; ++b)
             bytes.append(char(b));
     EXPECT_EQ(mixed.attachment("figures.bin"), bytes);
-    // A text part after the first text slot is an attachment too, decoded from base64.
+    // A text file the sender attached is stored as sent, never converted.
     EXPECT_EQ(mixed.attachment(QString::fromUtf8("résumé.txt")), QString::fromUtf8("Grüße\n").toUtf8());
 
     const Decoded plain = decode(fixture("python-plain.eml"));
@@ -363,4 +408,89 @@ TEST_F(MessageDecoder, MessagesFromPythonsEmailPackage)
               "when it writes the header");
     EXPECT_EQ(plain.body, "Just text.\r\n");
     EXPECT_EQ(plain.msg.descriptor(), "0     ");
+}
+
+// Messages of every common kind, as Python's email package (default policy), swaks and
+// mpack write them (tests/store/data/make-fixtures.py): each body reads as the sender
+// wrote it, each attachment holds the bytes that were attached.
+TEST_F(MessageDecoder, MailFromRealToolsReadsAsSent)
+{
+    QByteArray blob;
+    for (int i = 0; i < 3; ++i)
+        for (int b = 0; b < 256; ++b)
+            blob.append(char(b));
+    blob += QByteArray("\r\n\0end", 6);
+    const QByteArray png = QByteArray::fromHex(
+        "89504e470d0a1a0a0000000d4948445200000001000000010806000000"
+        "1f15c4890000000d49444154789c63000100000500010d0a2db40000000049454e44ae426082");
+    const QByteArray utf8Text = QString::fromUtf8(
+        "Grüße aus Köln – café, naïve, 日本語.\r\n").toUtf8()
+        + QByteArray("Eine lange Zeile ").repeated(8) + "Ende.\r\n";
+    const QByteArray newsletter = "<html><head><title>News</title><style>p { color: red; }</style>"
+        "</head><body><h1>December news</h1><p>Prices &amp; dates:<br>one<br>two</p><script>"
+        "alert('x')</script><ul><li>caf&eacute;</li><li>&#8364; 5</li></ul></body></html>\r\n";
+    struct Case {
+        const char *file;
+        QByteArray body;
+        QList<QPair<QString, QByteArray>> attachments;
+    };
+    const QList<Case> cases = {
+        {"python-alternative-attachment.eml",
+         QString::fromUtf8("Hello Alice,\r\n\r\nthe figures are attached: 5 € each.\r\n\r\nDora\r\n\r\n").toUtf8(),
+         {{"part-2.html", "<p>Hello Alice,</p><p>the figures are attached: 5 &euro; each.</p>\r\n\r\n"},
+          {"figures.bin", blob}}},
+        {"python-related-inline.eml", "See the picture below.\r\n\r\n",
+         {{"part-2.html", "<html><body><p>See the picture below.</p><img src=\"cid:dot@example.test\">"
+                          "</body></html>\r\n\r\n"},
+          {"part-3.png", png}}},
+        {"python-qp-utf8.eml", utf8Text, {}},
+        {"python-base64-utf8.eml", utf8Text, {}},
+        {"python-latin1.eml", QString::fromUtf8("Déjà vu, façade, smørrebrød.\r\n").toUtf8(), {}},
+        {"python-cp1252.eml", QString::fromUtf8("“Quoted” – 10 € … done.\r\n").toUtf8(), {}},
+        {"python-iso2022jp.eml", QString::fromUtf8("こんにちは、世界。\r\n日本語のメールです。\r\n").toUtf8(), {}},
+        {"python-html-only.eml",
+         QString::fromUtf8("December news\r\n\r\nPrices & dates:\r\none\r\ntwo\r\n\r\n- café\r\n- € 5\r\n").toUtf8(),
+         {{"part-1.html", newsletter}}},
+        {"swaks-attachment.eml", "Body written by swaks.\r\n", {{"blob.bin", blob}}},
+        {"mpack-attachment.eml", "Description written for mpack.\r\n\r\n", {{"blob.bin", blob}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        const Decoded d = decode(fixture(c.file));
+        EXPECT_EQ(d.body, c.body);
+        ASSERT_EQ(d.attachments.size(), c.attachments.size());
+        for (const auto &[name, bytes] : c.attachments)
+            EXPECT_EQ(d.attachment(name), bytes) << name.toStdString();
+        EXPECT_EQ(d.msg.attachmentCount, c.attachments.size());
+    }
+
+    // A forwarded mail stays one attachment holding the whole original.
+    const Decoded forwarded = decode(fixture("python-forwarded.eml"));
+    EXPECT_EQ(forwarded.body, "Forwarding this.\r\n\r\n");
+    EXPECT_EQ(forwarded.msg.attachmentList, "part-2.eml;");
+    EXPECT_TRUE(forwarded.attachment("part-2.eml").startsWith("From: Dora Example"));
+    EXPECT_TRUE(forwarded.attachment("part-2.eml").contains("\r\n\r\nOriginal text.\r\n"));
+}
+
+// How the body's bytes become text: transfer encodings undone, charsets converted,
+// and text whose charset is missing or unknown kept readable.
+TEST_F(MessageDecoder, BodyTextIsDecodedAndConverted)
+{
+    auto body = [](const QByteArray &fields, const QByteArray &content) {
+        return decode("Message-ID: <t@x>\r\n" + fields + "\r\n" + content).body;
+    };
+    const QByteArray cafe = QString::fromUtf8("café").toUtf8();
+    // Valid UTF-8 without a charset, or under one that cannot be converted, is kept;
+    // other 8-bit bytes are read as Windows-1252.
+    EXPECT_EQ(body("", "caf\xc3\xa9\n"), cafe + "\r\n");
+    EXPECT_EQ(body("Content-Type: text/plain; charset=x-unknown-42\r\n", "caf\xc3\xa9\r\n"), cafe + "\r\n");
+    EXPECT_EQ(body("Content-Type: text/plain; charset=us-ascii\r\n", "caf\xe9 \x80\r\n"),
+              QString::fromUtf8("café €\r\n").toUtf8());
+    // Lines end CR LF whatever the sender used, also inside base64.
+    EXPECT_EQ(body("Content-Transfer-Encoding: base64\r\n", QByteArray("a\nb\rc\r\n").toBase64() + "\r\n"),
+              "a\r\nb\r\nc\r\n");
+    // A soft line break joins, trailing white space goes, a stray "=" stays.
+    EXPECT_EQ(body("Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: Quoted-Printable\r\n",
+                   "caf=E9 =\r\nau lait = 2=\r\n=3D2  \r\n"),
+              QString::fromUtf8("café au lait = 2=2\r\n").toUtf8());
 }
