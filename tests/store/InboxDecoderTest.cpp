@@ -199,13 +199,13 @@ TEST_F(InboxDecoder, MailsWithTheSameNamesKeepTheirOwnMembers)
             const QString k = n == 1 ? "" : QString(" (%1)").arg(n);
             const auto mail = mailBytes("INBOX", ids[n - 1]);
             EXPECT_EQ(ParseHeaderRecord(mail["hdr"]).attach,
-                      QString("4     20261207120000-1%1;image001%1.png;signature%1.asc;"
-                              "20261207120000-2%1;").arg(k).toUtf8());
+                      QString("4     part-2%1.html;image001%1.png;signature%1.asc;part-5%1;").arg(k).toUtf8());
             EXPECT_EQ(ParseHeaderRecord(mail["hdr"]).subject, "Picture " + QByteArray::number(n));
-            EXPECT_TRUE(mail["att:20261207120000-1" + k].contains("Mail " + QByteArray::number(n) + " in plain"));
+            EXPECT_TRUE(mail["fdr"].contains("Mail " + QByteArray::number(n) + " in plain"));
+            EXPECT_TRUE(mail["att:part-2" + k + ".html"].contains("<p>Mail " + QByteArray::number(n) + " with"));
             EXPECT_EQ(mail["att:image001" + k + ".png"], samplePicture(n));
             EXPECT_TRUE(mail["att:signature" + k + ".asc"].contains("sig " + QByteArray::number(n)));
-            EXPECT_EQ(mail["att:20261207120000-2" + k], QByteArray(40, char(n)));
+            EXPECT_EQ(mail["att:part-5" + k], QByteArray(40, char(n)));
         }
         EXPECT_EQ(members("INBOX.att").size(), 12);
     }
