@@ -63,3 +63,13 @@ void TfrmEditor::New1Click()
     Editor->clear();
     Editor->document()->setModified(false);
 }
+
+void TfrmEditor::LoadMail(const MailContent &mail)
+{
+    // The recipient and attachment lists and the RTF body come with the whole editor;
+    // until then the body shows the text.
+    Editor->setPlainText(QString::fromUtf8(mail.body));
+    Editor->document()->setModified(false);
+}
+
+void TfrmEditor::AddRecipient(const QString &) {}

@@ -3,6 +3,8 @@
 // forwarded. The control centre opens it for a new mail; the folder window for a
 // stored one.
 
+#include "compose/MailContent.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,6 +35,11 @@ public:
     void ToggleQueue(bool enabled);
     // The "New" command: clears the editor for a new mail.
     void New1Click();
+    // Fills recipients, subject, attachments and body with a stored mail; the caller
+    // then sets EditorMode, SourceFolder and Editable and shows the editor.
+    void LoadMail(const MailContent &mail);
+    // Appends one address to the recipient list (the address book's "Use").
+    void AddRecipient(const QString &address);
 
     QAction *tbClose, *tbQueue, *tbCut, *tbPaste, *tbCopy, *tbObject, *tbAddress, *tbAttach,
         *tbFont;
