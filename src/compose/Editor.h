@@ -3,7 +3,7 @@
 // forwarded. The control centre opens it for a new mail; the folder window for a
 // stored one.
 
-#include "compose/MailContent.h"
+#include "store/MailContent.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #pragma once
-// A stored mail as the editor shows it: what the folder window reads out of the store
-// for viewing, replying and forwarding, and hands to the editor.
+// A stored mail as the editor shows it: what the folder window's store operations read
+// out of a folder for viewing, replying and forwarding, and hand to the editor.
 
 #include <QByteArray>
 #include <QString>
