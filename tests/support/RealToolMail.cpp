@@ -29,7 +29,7 @@ QList<RealToolMail> realToolMails()
     const QByteArray newsletter = "<html><head><title>News</title><style>p { color: red; }</style>"
         "</head><body><h1>December news</h1><p>Prices &amp; dates:<br>one<br>two</p><script>"
         "alert('x')</script><ul><li>caf&eacute;</li><li>&#8364; 5</li></ul></body></html>\r\n";
-    // The forwarded message as it was sent, its own header and body.
+    // The forwarded message, its own header and body, up to the closing boundary line.
     const QByteArray forwarded = realToolMailFile("python-forwarded.eml");
     const qsizetype original = forwarded.indexOf("From:", forwarded.indexOf("message/rfc822"));
     const QByteArray originalMail = forwarded.mid(original, forwarded.lastIndexOf("--===") - original);

@@ -258,12 +258,12 @@ TEST_F(StoreRealServer, MailsWithTheSameNamesKeepTheirOwnRecordsAndMembers)
     QList<MailParts> alone;
     for (int n = 1; n <= 3; ++n)
         alone << decodedAlone(QString("python-inline-%1.eml").arg(n));
-    int install_ = 0;
+    int installs = 0;
     for (const char *keep : {"Yes", "No"}) {
         for (const bool oneRun : {true, false}) {
             SCOPED_TRACE(std::string("kept on the server: ") + keep + (oneRun ? ", one run" : ", one run each"));
             testsupport::clearMailbox(kUser);
-            auto state = install(home.file(QString("app%1").arg(++install_)), keep);
+            auto state = install(home.file(QString("app%1").arg(++installs)), keep);
             QList<qsizetype> stored;
             for (int n = 1; n <= 3; ++n) {
                 deliver(testsupport::realToolMailFile(QString("python-inline-%1.eml").arg(n)));
