@@ -1,6 +1,7 @@
 #include "platform/Clock.h"
 #include "store/MessageDecoder.h"
 #include "StoreFixture.h"
+#include "support/RealToolMail.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -415,61 +416,16 @@ TEST_F(MessageDecoder, MessagesFromPythonsEmailPackage)
 // wrote it, each attachment holds the bytes that were attached.
 TEST_F(MessageDecoder, MailFromRealToolsReadsAsSent)
 {
-    QByteArray blob;
-    for (int i = 0; i < 3; ++i)
-        for (int b = 0; b < 256; ++b)
-            blob.append(char(b));
-    blob += QByteArray("\r\n\0end", 6);
-    const QByteArray png = QByteArray::fromHex(
-        "89504e470d0a1a0a0000000d4948445200000001000000010806000000"
-        "1f15c4890000000d49444154789c63000100000500010d0a2db40000000049454e44ae426082");
-    const QByteArray utf8Text = QString::fromUtf8(
-        "Grüße aus Köln – café, naïve, 日本語.\r\n").toUtf8()
-        + QByteArray("Eine lange Zeile ").repeated(8) + "Ende.\r\n";
-    const QByteArray newsletter = "<html><head><title>News</title><style>p { color: red; }</style>"
-        "</head><body><h1>December news</h1><p>Prices &amp; dates:<br>one<br>two</p><script>"
-        "alert('x')</script><ul><li>caf&eacute;</li><li>&#8364; 5</li></ul></body></html>\r\n";
-    struct Case {
-        const char *file;
-        QByteArray body;
-        QList<QPair<QString, QByteArray>> attachments;
-    };
-    const QList<Case> cases = {
-        {"python-alternative-attachment.eml",
-         QString::fromUtf8("Hello Alice,\r\n\r\nthe figures are attached: 5 € each.\r\n\r\nDora\r\n\r\n").toUtf8(),
-         {{"part-2.html", "<p>Hello Alice,</p><p>the figures are attached: 5 &euro; each.</p>\r\n\r\n"},
-          {"figures.bin", blob}}},
-        {"python-related-inline.eml", "See the picture below.\r\n\r\n",
-         {{"part-2.html", "<html><body><p>See the picture below.</p><img src=\"cid:dot@example.test\">"
-                          "</body></html>\r\n\r\n"},
-          {"part-3.png", png}}},
-        {"python-qp-utf8.eml", utf8Text, {}},
-        {"python-base64-utf8.eml", utf8Text, {}},
-        {"python-latin1.eml", QString::fromUtf8("Déjà vu, façade, smørrebrød.\r\n").toUtf8(), {}},
-        {"python-cp1252.eml", QString::fromUtf8("“Quoted” – 10 € … done.\r\n").toUtf8(), {}},
-        {"python-iso2022jp.eml", QString::fromUtf8("こんにちは、世界。\r\n日本語のメールです。\r\n").toUtf8(), {}},
-        {"python-html-only.eml",
-         QString::fromUtf8("December news\r\n\r\nPrices & dates:\r\none\r\ntwo\r\n\r\n- café\r\n- € 5\r\n").toUtf8(),
-         {{"part-1.html", newsletter}}},
-        {"swaks-attachment.eml", "Body written by swaks.\r\n", {{"blob.bin", blob}}},
-        {"mpack-attachment.eml", "Description written for mpack.\r\n\r\n", {{"blob.bin", blob}}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.file);
-        const Decoded d = decode(fixture(c.file));
+    for (const testsupport::RealToolMail &c : testsupport::realToolMails()) {
+        SCOPED_TRACE(c.file.toStdString());
+        const Decoded d = decode(testsupport::realToolMailFile(c.file));
+        EXPECT_EQ(d.msg.subject, c.subject);
         EXPECT_EQ(d.body, c.body);
         ASSERT_EQ(d.attachments.size(), c.attachments.size());
         for (const auto &[name, bytes] : c.attachments)
             EXPECT_EQ(d.attachment(name), bytes) << name.toStdString();
         EXPECT_EQ(d.msg.attachmentCount, c.attachments.size());
     }
-
-    // A forwarded mail stays one attachment holding the whole original.
-    const Decoded forwarded = decode(fixture("python-forwarded.eml"));
-    EXPECT_EQ(forwarded.body, "Forwarding this.\r\n\r\n");
-    EXPECT_EQ(forwarded.msg.attachmentList, "part-2.eml;");
-    EXPECT_TRUE(forwarded.attachment("part-2.eml").startsWith("From: Dora Example"));
-    EXPECT_TRUE(forwarded.attachment("part-2.eml").contains("\r\n\r\nOriginal text.\r\n"));
 }
 
 // How the body's bytes become text: transfer encodings undone, charsets converted,
