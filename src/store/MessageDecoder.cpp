@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -541,10 +542,30 @@ private:
     }
 
     // Reads a leaf's content up to the boundary line that ends it, undoing its
-    // transfer encoding, and hands the bytes to `take` piece by piece.
+    // transfer encoding, and hands the bytes to `take` piece by piece. With
+    // `exactBytes` the line break before a boundary line is not handed on: it belongs
+    // to the boundary, so an attachment sent unencoded keeps its bytes as sent.
     template <typename Take>
-    BoundaryHit readContent(TransferEncoding encoding, bool markerTest, Take &&take)
+    BoundaryHit readContent(TransferEncoding encoding, bool markerTest, Take &&takeBytes,
+                            bool exactBytes = false)
     {
+        bool breakHeld = false;
+        auto take = [&](QByteArrayView bytes) {
+            if (!exactBytes || encoding == TransferEncoding::Base64) {
+                takeBytes(bytes);
+                return;
+            }
+            if (bytes.isEmpty())
+                return;
+            if (std::exchange(breakHeld, false))
+                takeBytes(QByteArrayView("\r\n"));
+            if (bytes.endsWith("\r\n")) {
+                bytes.chop(2);
+                breakHeld = true;
+            }
+            if (!bytes.isEmpty())
+                takeBytes(bytes);
+        };
         mime::Base64Decoder base64;
         QByteArray bytes;
         Line line;
@@ -578,6 +599,9 @@ private:
             base64.finish(bytes);
             take(bytes);
         }
+        // Without a boundary line the last line break is the content's own.
+        if (breakHeld && !end.found())
+            takeBytes(QByteArrayView("\r\n"));
         return end;
     }
 
@@ -631,7 +655,7 @@ private:
                 text.feed(bytes, utf8);
                 html.feed(utf8, plain);
                 htmlBody_->write(plain);
-            });
+            }, true);
             utf8.resize(0);
             plain.resize(0);
             text.finish(utf8);
@@ -640,7 +664,7 @@ private:
             htmlBody_->write(plain);
         } else {
             end = readContent(transferEncoding(part), false,
-                              [&](QByteArrayView bytes) { out.write(bytes); });
+                              [&](QByteArrayView bytes) { out.write(bytes); }, true);
         }
         sink_(out.close());
         return end;

@@ -205,7 +205,7 @@ TEST_F(MessageDecoder, BoundariesMatchWholeLines)
     const Decoded d = decode(raw);
     EXPECT_EQ(d.body, "first - line\r\n--- not a boundary\r\n");
     EXPECT_EQ(d.msg.descriptor(), "1     a-b.bin;");
-    EXPECT_EQ(d.attachment("a-b.bin"), "raw - data\r\n");
+    EXPECT_EQ(d.attachment("a-b.bin"), "raw - data");
 }
 
 TEST_F(MessageDecoder, Base64DecodesAsAStream)
@@ -248,10 +248,10 @@ TEST_F(MessageDecoder, PartsWithoutNamesAndRfc2231Names)
     ASSERT_EQ(d.msg.attachmentCount, 6);
     EXPECT_EQ(d.msg.attachmentList, QString("part-2.html;part-3.html;") + QString::fromUtf8("résumé.txt;élé.txt;")
                                         + "Part-2-2.HTML;n@x-2;");
-    EXPECT_EQ(d.attachment("part-2.html"), "<p>one</p>\r\n");
-    EXPECT_EQ(d.attachment("part-3.html"), "<p>two</p>\r\n");
-    EXPECT_EQ(d.attachment("Part-2-2.HTML"), "same name\r\n");
-    EXPECT_EQ(d.attachment(QString::fromUtf8("résumé.txt")), "r\r\n");
+    EXPECT_EQ(d.attachment("part-2.html"), "<p>one</p>");
+    EXPECT_EQ(d.attachment("part-3.html"), "<p>two</p>");
+    EXPECT_EQ(d.attachment("Part-2-2.HTML"), "same name");
+    EXPECT_EQ(d.attachment(QString::fromUtf8("résumé.txt")), "r");
 }
 
 TEST_F(MessageDecoder, MarkerCountsOnlyAsAWholeLineOfTheFirstTextPart)
@@ -290,7 +290,7 @@ TEST_F(MessageDecoder, NestedPartsAreFollowedToABound)
     EXPECT_EQ(lost.msg.attachmentList, "part-2;");
     EXPECT_EQ(lost.attachment("part-2"), "--right\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n");
     EXPECT_TRUE(lost.leftInWorkDir.isEmpty());
-    EXPECT_EQ(d.attachment("part-2.html"), "<b>x</b>\r\n");
+    EXPECT_EQ(d.attachment("part-2.html"), "<b>x</b>");
     EXPECT_EQ(d.attachment("part-3.png"), QByteArray("\x89PN", 3));
 
     // Beyond the depth bound a multipart is stored whole, up to the boundary line of
@@ -304,7 +304,7 @@ TEST_F(MessageDecoder, NestedPartsAreFollowedToABound)
     EXPECT_EQ(bounded.body, "shallow\r\n");
     ASSERT_EQ(bounded.msg.attachmentCount, 1);
     const QByteArray whole = bounded.attachments[0].second;
-    EXPECT_TRUE(whole.startsWith("--b8\r\n") && whole.endsWith("deepest\r\n")) << whole.constData();
+    EXPECT_TRUE(whole.startsWith("--b8\r\n") && whole.endsWith("deepest")) << whole.constData();
     EXPECT_TRUE(bounded.leftInWorkDir.isEmpty());
 
     const Decoded app = decode(crlf("Message-ID: <a@x>\nContent-Type: application/zip; "
@@ -393,7 +393,7 @@ TEST_F(MessageDecoder, MessagesFromPythonsEmailPackage)
     EXPECT_EQ(mixed.msg.subject, "Quarterly figures =?utf-8?b?4oCTIHLDqXN1bcOp?= attached");
     EXPECT_EQ(mixed.body, "Hello Alice,\r\n\r\nthe figures are attached.\r\n\r\nDora\r\n\r\n");
     ASSERT_EQ(mixed.msg.attachmentCount, 3);
-    EXPECT_EQ(mixed.attachment("part-2.html"), "<p>Hello Alice,</p><p>the figures are attached.</p>\r\n\r\n");
+    EXPECT_EQ(mixed.attachment("part-2.html"), "<p>Hello Alice,</p><p>the figures are attached.</p>\r\n");
     QByteArray bytes;
     for (int i = 0; i < 4; ++i)
         for (int b = 0; b < 256; ++b)

@@ -29,18 +29,19 @@ QList<RealToolMail> realToolMails()
     const QByteArray newsletter = "<html><head><title>News</title><style>p { color: red; }</style>"
         "</head><body><h1>December news</h1><p>Prices &amp; dates:<br>one<br>two</p><script>"
         "alert('x')</script><ul><li>caf&eacute;</li><li>&#8364; 5</li></ul></body></html>\r\n";
-    // The forwarded message, its own header and body, up to the closing boundary line.
+    // The forwarded message, its own header and body, up to the line break that belongs
+    // to the closing boundary line.
     const QByteArray forwarded = realToolMailFile("python-forwarded.eml");
     const qsizetype original = forwarded.indexOf("From:", forwarded.indexOf("message/rfc822"));
-    const QByteArray originalMail = forwarded.mid(original, forwarded.lastIndexOf("--===") - original);
+    const QByteArray originalMail = forwarded.mid(original, forwarded.lastIndexOf("\r\n--===") - original);
     return {
         {"python-alternative-attachment.eml", "Figures attached",
          QString::fromUtf8("Hello Alice,\r\n\r\nthe figures are attached: 5 € each.\r\n\r\nDora\r\n\r\n").toUtf8(),
-         {{"part-2.html", "<p>Hello Alice,</p><p>the figures are attached: 5 &euro; each.</p>\r\n\r\n"},
+         {{"part-2.html", "<p>Hello Alice,</p><p>the figures are attached: 5 &euro; each.</p>\r\n"},
           {"figures.bin", blob}}},
         {"python-related-inline.eml", "Picture inline", "See the picture below.\r\n\r\n",
          {{"part-2.html", "<html><body><p>See the picture below.</p><img src=\"cid:dot@example.test\">"
-                          "</body></html>\r\n\r\n"},
+                          "</body></html>\r\n"},
           {"part-3.png", png}}},
         {"python-qp-utf8.eml", "QP text", utf8Text, {}},
         {"python-base64-utf8.eml", "Base64 text", utf8Text, {}},
