@@ -55,6 +55,7 @@ TfrmAddressBook::TfrmAddressBook(ControlCentreState &state, QWidget *parent)
     ListView1->setUniformRowHeights(true);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setHeaderLabels({"Name", "Alias", "Email"});
+    ListView1->header()->setStretchLastSection(false);
     ListView1->header()->resizeSection(0, 120);
     ListView1->header()->resizeSection(1, 100);
     ListView1->header()->resizeSection(2, 200);
