@@ -45,15 +45,14 @@ TEST(AddressBookWiring, UseFromTheEditorFillsItsRecipientsAndLeavesTheRunsLines)
         book->findChild<QAction *>("tbUse")->trigger();
     }
 
-    // Once the editor's recipient list is there, both rows are in it.
+    // Once the editor's recipient list is there: both rows in it, each once, although
+    // the address book was opened twice.
     if (auto *lvTo = cc->frmEditor->findChild<QAbstractItemView *>("lvTo")) {
+        ASSERT_EQ(lvTo->model()->rowCount(), 2);
         EXPECT_EQ(lvTo->model()->index(1, 0).data().toString(), "ann@example.test");
     }
-    // Connected to the editor once, however often the address book was opened.
     EXPECT_TRUE(QObject::disconnect(book, &TfrmAddressBook::addressPicked, cc->frmEditor,
                                     &TfrmEditor::AddRecipient));
-    EXPECT_FALSE(QObject::disconnect(book, &TfrmAddressBook::addressPicked, cc->frmEditor,
-                                     &TfrmEditor::AddRecipient));
     EXPECT_EQ(cc->state().meTemp, (QStringList{"mail1", "mail2"}));
     EXPECT_EQ(prompts.recorded.size(), 1);
 }
