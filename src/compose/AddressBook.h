@@ -6,6 +6,7 @@
 
 #include "store/AddressBookFile.h"
 
+#include <QIcon>
 #include <QWidget>
 
 class ControlCentreState;
