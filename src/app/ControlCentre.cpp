@@ -4,6 +4,7 @@
 #include "app/Configure.h"
 #include "app/Icons.h"
 #include "compose/AddressBook.h"
+#include "compose/EditEntry.h"
 #include "compose/Editor.h"
 #include "folder/Folder.h"
 #include "platform/CaseResolver.h"
@@ -285,15 +286,24 @@ void TfrmControlCentre::tbFolderClick()
 
 void TfrmControlCentre::OpenAddressBook(bool useEnabled)
 {
-    SetFontFace(frmAddressBook, state_.DefaultFont);
-    frmAddressBook->tbUse->setEnabled(useEnabled);
-    // The address book's left is the button's offset alone.
-    placeBelow(frmAddressBook, buttonLeft(tbAddress));
-    frmAddressBook->LoadAddressBook();
-    frmAddressBook->ShowAddressBook();
-    frmAddressBook->show();
-    frmAddressBook->raise();
-    frmAddressBook->activateWindow();
+    // The editor asks through a signal, outside the wrapper of the control centre's own
+    // commands: a file that cannot be read or created must end here, with its message.
+    platform::runCommand([this, useEnabled] {
+        if (frmEditEntry)
+            frmAddressBook->frmEditEntry = frmEditEntry;
+        if (frmEditor)
+            connect(frmAddressBook, &TfrmAddressBook::addressPicked, frmEditor,
+                    &TfrmEditor::AddRecipient, Qt::UniqueConnection);
+        SetFontFace(frmAddressBook, state_.DefaultFont);
+        frmAddressBook->SetUseEnabled(useEnabled);
+        // The address book's left is the button's offset alone.
+        placeBelow(frmAddressBook, buttonLeft(tbAddress));
+        frmAddressBook->LoadAddressBook();
+        frmAddressBook->ShowAddressBook();
+        frmAddressBook->show();
+        frmAddressBook->raise();
+        frmAddressBook->activateWindow();
+    });
 }
 
 void TfrmControlCentre::tbAddressClick()

@@ -1,18 +1,30 @@
 #include "compose/AddressBook.h"
 
 #include "compose/CommandBar.h"
-#include "platform/CaseResolver.h"
-#include "platform/Paths.h"
-#include "store/SharedState.h"
-#include "store/TextOps.h"
+#include "compose/EditEntry.h"
+#include "platform/Command.h"
+#include "platform/Prompts.h"
 
-#include <QFile>
 #include <QHeaderView>
+#include <QScopeGuard>
+#include <QStyle>
 #include <QToolBar>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace {
+
+constexpr int kButtonSize = 50;
+
+QIcon themeIcon(QWidget *w, const char *name, QStyle::StandardPixmap fallback)
+{
+    return QIcon::fromTheme(QString::fromLatin1(name), w->style()->standardIcon(fallback));
+}
+
+} // namespace
+
 TfrmAddressBook::TfrmAddressBook(ControlCentreState &state, QWidget *parent)
-    : QWidget(parent, Qt::Tool), state_(state)
+    : QWidget(parent, Qt::Tool), book_(state)
 {
     setObjectName("frmAddressBook");
     setWindowTitle("Address Book");
@@ -21,53 +33,135 @@ TfrmAddressBook::TfrmAddressBook(ControlCentreState &state, QWidget *parent)
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     QToolBar *bar = makeCommandBar(this);
-    auto add = [bar](const QString &caption, const char *name) { return addCommand(bar, caption, name); };
-    tbClose = add("Close", "tbClose");
-    tbAdd = add("Add", "tbAdd");
-    tbEdit = add("Edit", "tbEdit");
-    tbUse = add("Use", "tbUse");
-    tbDelete = add("Delete", "tbDelete");
-    connect(tbClose, &QAction::triggered, this, &QWidget::close);
+    auto add = [this, bar](const QString &caption, const char *name, const char *icon,
+                           QStyle::StandardPixmap fallback, void (TfrmAddressBook::*run)()) {
+        QAction *a = addCommand(bar, caption, name);
+        a->setIcon(themeIcon(this, icon, fallback));
+        bar->widgetForAction(a)->setFixedSize(kButtonSize, kButtonSize);
+        connect(a, &QAction::triggered, this, [this, run] { platform::runCommand([this, run] { (this->*run)(); }); });
+        return a;
+    };
+    tbClose = add("Close", "tbClose", "window-close", QStyle::SP_DialogCloseButton, &TfrmAddressBook::tbCloseClick);
+    tbAdd = add("Add", "tbAdd", "list-add", QStyle::SP_FileDialogNewFolder, &TfrmAddressBook::tbAddClick);
+    tbEdit = add("Edit", "tbEdit", "document-edit", QStyle::SP_FileDialogDetailedView, &TfrmAddressBook::tbEditClick);
+    tbUse = add("Use", "tbUse", "mail-forward", QStyle::SP_ArrowRight, &TfrmAddressBook::tbUseClick);
+    tbDelete = add("Delete", "tbDelete", "edit-delete", QStyle::SP_TrashIcon, &TfrmAddressBook::tbDeleteClick);
     column->addWidget(bar);
 
+    entryIcon_ = themeIcon(this, "avatar-default", QStyle::SP_FileIcon);
     ListView1 = new QTreeWidget(this);
     ListView1->setObjectName("ListView1");
     ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setHeaderLabels({"Name", "Alias", "Email"});
+    ListView1->header()->setStretchLastSection(false);
     ListView1->header()->resizeSection(0, 120);
     ListView1->header()->resizeSection(1, 100);
     ListView1->header()->resizeSection(2, 200);
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this,
+            [this] { platform::runCommand([this] { tbUseClick(); }); });
     column->addWidget(ListView1, 1);
 }
 
-QString TfrmAddressBook::AddressBookPath() const
+void TfrmAddressBook::SetUseEnabled(bool enabled)
 {
-    return platform::resolveCase(platform::joinPath(state_.AppPath, "quorvel.adk"));
+    tbUse->setEnabled(enabled);
 }
 
 void TfrmAddressBook::LoadAddressBook()
 {
-    QStringList &lines = state_.meAddressBook;
-    lines.clear();
-    QFile f(AddressBookPath());
-    if (f.exists()) {
-        if (f.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : SplitLines(f.readAll()))
-                lines << TextFromStore(line);
-        }
-    } else {
-        f.open(QIODevice::WriteOnly);
-    }
+    book_.LoadAddressBook();
 }
 
 void TfrmAddressBook::ShowAddressBook()
 {
+    book_.ShowAddressBook();
+    showEntries(-1);
+}
+
+void TfrmAddressBook::WriteAddressBook()
+{
+    book_.WriteAddressBook();
+}
+
+QString TfrmAddressBook::GetEmailAddress(const QString &name)
+{
+    return book_.GetEmailAddress(name);
+}
+
+int TfrmAddressBook::selectedRow() const
+{
+    const QList<QTreeWidgetItem *> selected = ListView1->selectedItems();
+    return selected.isEmpty() ? -1 : ListView1->indexOfTopLevelItem(selected.first());
+}
+
+void TfrmAddressBook::showEntries(int row)
+{
     ListView1->clear();
-    for (const QString &line : std::as_const(state_.meAddressBook)) {
-        const qsizetype p = line.indexOf('[');
-        const qsizetype q = line.indexOf(']');
-        if (p < 0 || p >= q)
-            continue;
-        new QTreeWidgetItem(ListView1, {line.left(p), line.mid(p + 1, q - p - 1), line.mid(q + 1)});
+    QList<QTreeWidgetItem *> items;
+    items.reserve(book_.entries().size());
+    for (const AddressEntry &entry : book_.entries()) {
+        auto *item = new QTreeWidgetItem(QStringList{entry.name, entry.alias, entry.email});
+        item->setIcon(0, entryIcon_);
+        items << item;
     }
+    ListView1->addTopLevelItems(items);
+    if (QTreeWidgetItem *item = ListView1->topLevelItem(row))
+        ListView1->setCurrentItem(item);
+}
+
+TfrmEditEntry *TfrmAddressBook::entryDialog()
+{
+    if (!frmEditEntry)
+        frmEditEntry = new TfrmEditEntry(this);
+    return frmEditEntry;
+}
+
+void TfrmAddressBook::tbAddClick()
+{
+    const std::optional<AddressEntry> typed = entryDialog()->Ask({});
+    if (!typed)
+        return;
+    const int row = selectedRow();
+    // A failed write leaves the entry in the list, as the entries do.
+    const auto show = qScopeGuard([&] { showEntries(row); });
+    book_.Add(*typed);
+}
+
+void TfrmAddressBook::tbEditClick()
+{
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    const std::optional<AddressEntry> typed = entryDialog()->Ask(book_.entries().at(row));
+    if (!typed)
+        return;
+    const auto show = qScopeGuard([&] { showEntries(row); });
+    book_.Edit(row, *typed);
+}
+
+void TfrmAddressBook::tbDeleteClick()
+{
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    const QString question = "Click Yes to delete " + book_.entries().at(row).name + " or No to cancel it";
+    if (platform::prompts().confirmYesNo(question) == platform::Answer::No)
+        return;
+    const auto show = qScopeGuard([&] { showEntries(-1); });
+    book_.Delete(row);
+}
+
+void TfrmAddressBook::tbUseClick()
+{
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    emit addressPicked(GetEmailAddress(book_.entries().at(row).name));
+}
+
+void TfrmAddressBook::tbCloseClick()
+{
+    hide();
 }

@@ -3,21 +3,32 @@
 #include "compose/CommandBar.h"
 
 #include <QFormLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QStyle>
 #include <QToolBar>
 #include <QVBoxLayout>
 
+namespace {
+constexpr int kClientWidth = 355;
+constexpr int kClientHeight = 229;
+} // namespace
+
 TfrmEditEntry::TfrmEditEntry(QWidget *parent)
-    : QDialog(parent, Qt::Tool)
+    : QDialog(parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName("frmEditEntry");
     setWindowTitle("Edit Entry");
-    setFixedSize(355, 229);
+    setFixedSize(kClientWidth, kClientHeight);
+    setModal(true);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 8);
     QToolBar *bar = makeCommandBar(this);
     QAction *close = addCommand(bar, "Close", "tbClose");
     QAction *save = addCommand(bar, "Save", "tbSave");
+    close->setIcon(QIcon::fromTheme("window-close", style()->standardIcon(QStyle::SP_DialogCloseButton)));
+    save->setIcon(QIcon::fromTheme("document-save", style()->standardIcon(QStyle::SP_DialogSaveButton)));
     connect(close, &QAction::triggered, this, [this] { Saved = false; reject(); });
     connect(save, &QAction::triggered, this, [this] { Saved = true; accept(); });
     column->addWidget(bar);
@@ -36,8 +47,29 @@ TfrmEditEntry::TfrmEditEntry(QWidget *parent)
     column->addLayout(form, 1);
 }
 
+std::optional<AddressEntry> TfrmEditEntry::Ask(const AddressEntry &entry)
+{
+    edName->setText(entry.name);
+    edAlias->setText(entry.alias);
+    meEmail->setPlainText(entry.email);
+    edName->setFocus();
+    exec();
+    if (!Saved)
+        return std::nullopt;
+    return AddressEntry{edName->text(), edAlias->text(), meEmail->toPlainText()};
+}
+
 void TfrmEditEntry::showEvent(QShowEvent *event)
 {
     Saved = false;
     QDialog::showEvent(event);
+}
+
+bool TfrmEditEntry::event(QEvent *event)
+{
+    // An activation the window system delivers after "Save" closed the dialog is late,
+    // not a new showing.
+    if (event->type() == QEvent::WindowActivate && isVisible())
+        Saved = false;
+    return QDialog::event(event);
 }

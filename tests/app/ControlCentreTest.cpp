@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -177,7 +178,7 @@ TEST_F(ControlCentreTest, PostHandsTheQueueToTheRunAndDropsTheMarkedLines)
     EXPECT_EQ(seen, (QStringList{"mail1", "mail2=/tmp/SENT.txt;", "mail3"}));
     EXPECT_EQ(prompts.recorded, (QList<RecordedPrompt>{{PromptKind::Information, "No mail in queue"}}));
     EXPECT_EQ(testsupport::readFile(home.queueFile()), "mail2=/tmp/SENT.txt;\r\n");
-    EXPECT_EQ(cc->frmAddressBook->ListView1->topLevelItemCount(), 1);
+    EXPECT_EQ(cc->frmAddressBook->findChild<QTreeWidget *>("ListView1")->topLevelItemCount(), 1);
     EXPECT_FALSE(state().PostingBusy);
 }
 
@@ -243,12 +244,12 @@ TEST_F(ControlCentreTest, WindowsArePlacedByTheTable)
 
     cc->AddressBook1->trigger();
     EXPECT_TRUE(cc->frmAddressBook->isVisible());
-    EXPECT_FALSE(cc->frmAddressBook->tbUse->isEnabled());
+    EXPECT_FALSE(cc->frmAddressBook->findChild<QAction *>("tbUse")->isEnabled());
     // The address book's left is the button's offset alone.
     EXPECT_EQ(cc->frmAddressBook->pos(), QPoint(button(cc->tbAddress)->x(), bottom()));
     // Opened from the editor, "Use" is enabled.
     cc->frmEditor->tbAddress->trigger();
-    EXPECT_TRUE(cc->frmAddressBook->tbUse->isEnabled());
+    EXPECT_TRUE(cc->frmAddressBook->findChild<QAction *>("tbUse")->isEnabled());
 
     state().DefaultFont = "Liberation Mono";
     cc->Configuration1->trigger();

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -89,12 +90,13 @@ TEST(AddressBook, LoadsItsOwnListAndShowsWellFormedLines)
     book.LoadAddressBook();
     book.ShowAddressBook();
 
-    ASSERT_EQ(book.ListView1->topLevelItemCount(), 2);
-    const QTreeWidgetItem *ann = book.ListView1->topLevelItem(0);
+    const auto *list = book.findChild<QTreeWidget *>("ListView1");
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    const QTreeWidgetItem *ann = list->topLevelItem(0);
     EXPECT_EQ(ann->text(0), "Ann Smith");
     EXPECT_EQ(ann->text(1), "ann");
     EXPECT_EQ(ann->text(2), "ann@example.test");
-    EXPECT_EQ(book.ListView1->topLevelItem(1)->text(2), "bob@example.test, carol@example.test");
+    EXPECT_EQ(list->topLevelItem(1)->text(2), "bob@example.test, carol@example.test");
     // The posting run's lines are never touched.
     EXPECT_EQ(state.meTemp, QStringList{"queued-mail"});
 }
