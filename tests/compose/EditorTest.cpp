@@ -1,0 +1,450 @@
+#include "compose/Editor.h"
+#include "compose/EditorObjects.h"
+
+#include "common/ArchiveOps.h"
+#include "platform/Clock.h"
+#include "platform/ScriptedPrompts.h"
+#include "rtf/Rtf.h"
+#include "store/QueueFile.h"
+#include "store/SharedState.h"
+#include "store/StorePaths.h"
+#include "support/ArchiveContents.h"
+#include "support/TempHome.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QPrinter>
+#include <QProcess>
+#include <QSpinBox>
+#include <QTest>
+#include <QTextBlock>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using platform::Answer;
+using platform::PromptKind;
+using platform::RecordedPrompt;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 7), QTime(10, 11, 12));
+const QString kName = "261207101112-carol@example-test";
+
+QByteArray png(QColor colour, QSize size = {12, 9})
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// The embedded items of a document, in text order.
+QList<rtf::Embedded> embedded(const QTextDocument &doc)
+{
+    QList<rtf::Embedded> items;
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().isImageFormat())
+                if (auto item = rtf::embeddedAt(doc, it.fragment().charFormat().toImageFormat()))
+                    items += *item;
+    return items;
+}
+
+class EditorTest : public ::testing::Test {
+protected:
+    EditorTest()
+    {
+        state.SetAppPath(home.path() + "/quorvel");
+        QDir().mkpath(state.InboxDir);
+        QDir().mkpath(state.OutboxDir);
+        state.EmailAddress = "carol@example.test";
+        state.KeepCopy = "Yes";
+        platform::setClockForTesting([] { return kNow; });
+        editor = std::make_unique<TfrmEditor>(state);
+        compose();
+    }
+    ~EditorTest() override
+    {
+        editor.reset();
+        platform::setClockForTesting({});
+        TEditorObjects::opener() = [](const QString &) { return false; };
+    }
+
+    // What the control centre's Compose does.
+    void compose()
+    {
+        editor->SourceFolder = "SENT";
+        editor->EditorMode = TfrmEditor::kModeNewMail;
+        editor->Editable = true;
+        editor->ToggleQueue(true);
+        editor->show();
+        editor->New1Click();
+    }
+    template <typename T> T *find(const char *name) const
+    {
+        T *found = editor->findChild<T *>(name);
+        EXPECT_TRUE(found) << name;
+        return found;
+    }
+    QAction *action(const char *name) const { return find<QAction>(name); }
+    QListWidget *lvTo() const { return find<QListWidget>("lvTo"); }
+    QListWidget *lvAttach() const { return find<QListWidget>("lvAttach"); }
+    QLineEdit *edSubject() const { return find<QLineEdit>("edSubject"); }
+    QString modifiedPanel() const { return find<QLabel>("StatusPanel2")->text(); }
+    void type(const QString &text) { QTest::keyClicks(editor->Editor, text); }
+    void doubleClick(QListWidget *list, QPoint at)
+    {
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    }
+    void copyPicture(const QByteArray &bytes)
+    {
+        auto *data = new QMimeData;
+        data->setData("image/png", bytes);
+        QApplication::clipboard()->setMimeData(data);
+    }
+    QString outbox(const QString &file) const { return state.OutboxDir + file; }
+
+    testsupport::TempHome home;
+    platform::ScriptedPrompts prompts;
+    ControlCentreState state;
+    std::unique_ptr<TfrmEditor> editor;
+};
+
+TEST_F(EditorTest, MailComposedInTheWindowIsQueuedAndOpensAgain)
+{
+    ASSERT_TRUE(writeFile(home.file("docs/a.txt"), "first"));
+    ASSERT_TRUE(writeFile(home.file("docs/b.txt"), "second"));
+    EXPECT_EQ(editor->MailName, kName);
+    EXPECT_EQ(modifiedPanel(), "");
+
+    editor->AddRecipient("dave@example.test");
+    edSubject()->setText("Pictures");
+    type("Hello ");
+    EXPECT_EQ(modifiedPanel(), "Modified");
+    find<QToolButton>("tbBold")->click();
+    type("bold");
+    find<QToolButton>("tbBold")->click();
+    const QByteArray sticker = png(Qt::green);
+    copyPicture(sticker);
+    ASSERT_TRUE(editor->tbPaste->isEnabled());
+    editor->tbPaste->trigger();
+    prompts.answerPath(home.file("docs/a.txt"));
+    editor->tbAttach->trigger();
+    prompts.answerPath(home.file("docs/b.txt"));
+    editor->tbAttach->trigger();
+
+    editor->tbQueue->trigger();
+    EXPECT_TRUE(prompts.recorded.size() == 2 && prompts.unanswered.isEmpty()) << prompts.texts().join('|').toStdString();
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_EQ(LoadQueue(QueueFilePath(state.OutboxDir)),
+              QStringList{kName + "=" + home.file("docs/a.txt") + ";" + home.file("docs/b.txt") + ";"});
+    EXPECT_TRUE(QFile::exists(outbox(kName + ".m")));
+    EXPECT_FALSE(QFile::exists(outbox(kName + ".doc")));
+    // Closing cleared the window.
+    EXPECT_EQ(lvTo()->count(), 0);
+    EXPECT_EQ(lvAttach()->count(), 0);
+    EXPECT_TRUE(edSubject()->text().isEmpty());
+    EXPECT_TRUE(editor->Editor->toPlainText().isEmpty());
+
+    // Open the queued package again: the same text, formats and picture bytes.
+    compose();
+    prompts.clear();
+    prompts.answerPath(outbox(kName + ".m"));
+    action("Open1")->trigger();
+    EXPECT_TRUE(prompts.unanswered.isEmpty());
+    EXPECT_EQ(editor->MailName, kName);
+    EXPECT_TRUE(editor->HasContent);
+    QTextDocument *doc = editor->Editor->document();
+    EXPECT_EQ(doc->toPlainText(), "Hello bold\uFFFC");
+    QTextCursor at(doc);
+    at.setPosition(8);
+    EXPECT_EQ(at.charFormat().fontWeight(), QFont::Bold);
+    EXPECT_EQ(at.charFormat().foreground().color(), QColor(Qt::blue));
+    at.setPosition(3);
+    EXPECT_NE(at.charFormat().fontWeight(), QFont::Bold);
+    const auto items = embedded(*doc);
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0].bytes, sticker);
+}
+
+TEST_F(EditorTest, QueueChecksComeFirstAndWriteNothing)
+{
+    type("text");
+    editor->tbQueue->trigger();
+    EXPECT_EQ(prompts.recorded, (QList<RecordedPrompt>{{PromptKind::Warning, "Need at least a recipient"}}));
+
+    prompts.clear();
+    editor->AddRecipient("dave@example.test");
+    prompts.answer(Answer::No);
+    editor->tbQueue->trigger();
+    ASSERT_EQ(prompts.texts(PromptKind::ConfirmYesNo).size(), 1);
+    EXPECT_TRUE(prompts.texts().first().startsWith("You have not enter a subject for this quorvel."));
+    EXPECT_TRUE(editor->isVisible());
+
+    // A new mail nobody typed into.
+    editor->New1Click();   // asks to save the typed text: Cancel is the unscripted answer
+    prompts.clear();
+    prompts.answer(Answer::No);
+    editor->New1Click();
+    editor->AddRecipient("dave@example.test");
+    edSubject()->setText("s");
+    editor->tbQueue->trigger();
+    EXPECT_EQ(prompts.texts(PromptKind::Warning), QStringList{"You have not entered anything in the mail yet!"});
+    EXPECT_TRUE(QDir(state.OutboxDir).entryList(QDir::Files).isEmpty());
+
+    // A subject left empty on purpose: the second line of the header is empty.
+    prompts.clear();
+    edSubject()->clear();
+    type("x");
+    prompts.answer(Answer::Yes);
+    editor->tbQueue->trigger();
+    EXPECT_TRUE(prompts.unanswered.isEmpty());
+    EXPECT_TRUE(readFile(outbox(kName + ".hdr")).startsWith("SUBJECT\r\n\r\nRECEIPT\r\n"));
+}
+
+TEST_F(EditorTest, ClosingAsksOnlyForAnEditableChangedMail)
+{
+    editor->AddRecipient("dave@example.test");
+    type("keep me");
+    prompts.answer(Answer::Cancel);
+    editor->close();
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->Editor->toPlainText(), "keep me");
+    EXPECT_EQ(prompts.texts(), QStringList{"Save changes to this mail?"});
+
+    prompts.answer(Answer::No);
+    action("tbClose")->trigger();
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_TRUE(editor->Editor->toPlainText().isEmpty());
+    EXPECT_EQ(lvTo()->count(), 0);
+    EXPECT_TRUE(QDir(state.OutboxDir).entryList(QDir::Files).isEmpty());
+
+    // Answered Yes, the mail is saved in the outbox without being queued.
+    compose();
+    type("saved");
+    prompts.clear();
+    prompts.answer(Answer::Yes);
+    editor->close();
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_EQ(QDir(state.OutboxDir).entryList(QDir::Files),
+              (QStringList{kName + ".hdr", kName + ".m"}));
+    // The next mail of the same second gets a name of its own.
+    compose();
+    EXPECT_EQ(editor->MailName, "261207101113-carol@example-test");
+
+    // A mail opened for viewing never asks.
+    editor->LoadMail({{"erin@example.test"}, "Hi", {"notes.txt"}, false, "stored text"});
+    editor->EditorMode = TfrmEditor::kModeFromFolder;
+    editor->SourceFolder = "INBOX";
+    editor->Editable = false;
+    editor->ToggleQueue(false);
+    EXPECT_EQ(lvTo()->item(0)->text(), "erin@example.test");
+    EXPECT_EQ(lvAttach()->item(0)->text(), "notes.txt");
+    EXPECT_EQ(edSubject()->text(), "Hi");
+    type("typed");
+    prompts.clear();
+    editor->close();
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_TRUE(prompts.recorded.isEmpty());
+}
+
+TEST_F(EditorTest, ListRowsAreAddedInPlaceRemovedOnQuestionAndPathsChecked)
+{
+    doubleClick(lvTo(), {5, 80});
+    ASSERT_EQ(lvTo()->count(), 1);
+    // The new row is being edited in place.
+    auto *inPlace = lvTo()->viewport()->findChild<QLineEdit *>();
+    ASSERT_TRUE(inPlace && inPlace->isVisible());
+    QTest::keyClicks(inPlace, "dave@example.test");
+    QTest::keyClick(inPlace, Qt::Key_Return);
+    QCoreApplication::processEvents();   // the row takes the text through a queued call
+    EXPECT_EQ(lvTo()->item(0)->text(), "dave@example.test");
+    EXPECT_TRUE(prompts.recorded.isEmpty());
+
+    const QPoint row = lvTo()->visualItemRect(lvTo()->item(0)).center();
+    prompts.answer(Answer::No);
+    doubleClick(lvTo(), row);
+    EXPECT_EQ(lvTo()->count(), 1);
+    prompts.answer(Answer::Yes);
+    doubleClick(lvTo(), row);
+    EXPECT_EQ(lvTo()->count(), 0);
+    EXPECT_EQ(prompts.texts(), QStringList(2, "Sure to remove dave@example.test?"));
+
+    // A path the queue cannot carry is refused at Attach.
+    prompts.clear();
+    prompts.answerPath(home.file("a;b.txt"));
+    editor->tbAttach->trigger();
+    EXPECT_EQ(lvAttach()->count(), 0);
+    ASSERT_EQ(prompts.texts(PromptKind::Warning).size(), 1);
+    EXPECT_TRUE(prompts.texts(PromptKind::Warning).first().contains(home.file("a;b.txt")));
+
+    // Save Attachment As needs a selected row of a received mail.
+    prompts.clear();
+    action("SaveAttachmentAs1")->trigger();
+    EXPECT_EQ(prompts.texts(), QStringList{"Select an attachment file first."});
+}
+
+TEST_F(EditorTest, SavingAnAttachmentAsksBeforeReplacingAFile)
+{
+    ASSERT_TRUE(writeFile(state.InboxDir + ".in/report.pdf", "attachment"));
+    ZipFile(state.ZipArchive1, AttachmentArchivePath(state.InboxDir, "READ"), state.InboxDir + ".in/report.pdf");
+    ASSERT_TRUE(writeFile(home.file("old.pdf"), "old"));
+    editor->LoadMail({{"erin@example.test"}, "Hi", {"report.pdf"}, false, "text"});
+    editor->SourceFolder = "READ";
+    lvAttach()->setCurrentRow(0);
+
+    for (Answer answer : {Answer::No, Answer::Yes}) {
+        prompts.answerPath(home.file("old.pdf"));
+        prompts.answer(answer);
+        action("SaveAttachmentAs1")->trigger();
+    }
+    EXPECT_EQ(prompts.texts(PromptKind::ConfirmYesNoCancel),
+              QStringList(2, "OK to overwrite " + home.file("old.pdf")));
+    EXPECT_EQ(readFile(home.file("old.pdf")), "attachment");
+    EXPECT_TRUE(prompts.unanswered.isEmpty());
+}
+
+TEST_F(EditorTest, CommandsAndFormattingFollowTheBody)
+{
+    // Cut and Copy follow the selection, Paste the clipboard, all off while viewing.
+    QApplication::clipboard()->clear();
+    EXPECT_FALSE(editor->tbCut->isEnabled());
+    EXPECT_FALSE(editor->tbPaste->isEnabled());
+    type("plain words");
+    editor->Editor->selectAll();
+    EXPECT_TRUE(editor->tbCut->isEnabled());
+    EXPECT_TRUE(editor->tbCopy->isEnabled());
+    QApplication::clipboard()->setText("clip");
+    EXPECT_TRUE(editor->tbPaste->isEnabled());
+    EXPECT_TRUE(action("PasteSpecial1")->isEnabled());
+
+    // Formatting applies to the selection and the toggles follow the cursor.
+    find<QToolButton>("tbItalic")->click();
+    auto *colours = find<QComboBox>("cbColor");
+    const int red = colours->findText("Red");
+    colours->setCurrentIndex(red);
+    emit colours->activated(red);
+    find<QSpinBox>("fontsize")->setValue(14);
+    QTextCursor at(editor->Editor->document());
+    at.setPosition(3);
+    EXPECT_TRUE(at.charFormat().fontItalic());
+    EXPECT_EQ(at.charFormat().foreground().color(), QColor(Qt::red));
+    EXPECT_EQ(at.charFormat().fontPointSize(), 14);
+    EXPECT_FALSE(at.charFormat().fontUnderline());
+    at.movePosition(QTextCursor::End);
+    at.insertText(" upright", QTextCharFormat());
+    at.movePosition(QTextCursor::End);
+    editor->Editor->setTextCursor(at);
+    EXPECT_FALSE(find<QToolButton>("tbItalic")->isChecked());
+    at.setPosition(2);
+    editor->Editor->setTextCursor(at);
+    EXPECT_TRUE(find<QToolButton>("tbItalic")->isChecked());
+    EXPECT_EQ(colours->currentText(), "Red");
+
+    editor->ToggleQueue(false);
+    for (const char *name : {"tbQueue", "tbCut", "tbCopy", "tbPaste", "tbObject", "tbAddress",
+                             "tbAttach", "tbFont", "PasteSpecial1", "InsertObject1"})
+        EXPECT_FALSE(action(name)->isEnabled()) << name;
+    EXPECT_FALSE(action("Save1")->isEnabled());
+}
+
+TEST_F(EditorTest, PastedHtmlBringsOnlyItsOwnPictures)
+{
+    ASSERT_TRUE(writeFile(home.file("secret.png"), png(Qt::black)));
+    const QByteArray inlinePicture = png(Qt::yellow, {5, 5});
+    auto *data = new QMimeData;
+    data->setHtml("<p>a<img src=\"data:image/png;base64," + inlinePicture.toBase64() + "\">b<img src=\""
+                  + QUrl::fromLocalFile(home.file("secret.png")).toString()
+                  + "\"><img src=\"http://example.invalid/x.png\">c</p>");
+    QApplication::clipboard()->setMimeData(data);
+    editor->tbPaste->trigger();
+    EXPECT_EQ(editor->Editor->toPlainText(), "a\uFFFCbc");
+    const auto items = embedded(*editor->Editor->document());
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0].bytes, inlinePicture);
+
+    // Pasted special without objects, the picture stays out.
+    TEditorObjects objects(*editor->Editor, [this] { return home.file("work"); }, nullptr);
+    EXPECT_EQ(TEditorObjects::pasteChoices(data),
+              (QList<TEditorObjects::PasteChoice>{TEditorObjects::RichText,
+                                                  TEditorObjects::RichTextWithoutObjects,
+                                                  TEditorObjects::PlainText,
+                                                  TEditorObjects::EmbeddedObject}));
+    editor->Editor->clear();
+    EXPECT_TRUE(objects.pasteSpecial(data, TEditorObjects::RichTextWithoutObjects, false));
+    EXPECT_EQ(editor->Editor->toPlainText(), "abc");
+}
+
+TEST_F(EditorTest, AnOpenedObjectComesBackChangedWhenTheMailIsSaved)
+{
+    ASSERT_TRUE(writeFile(home.file("plan.txt"), "version 1"));
+    TEditorObjects objects(*editor->Editor, [this] { return home.file("work"); }, nullptr);
+    ASSERT_TRUE(objects.insertFromFile(home.file("plan.txt"), false, true));
+    QAction item("&Object", nullptr);
+    objects.fillObjectMenu(&item);
+    EXPECT_TRUE(item.isEnabled());
+    EXPECT_EQ(item.text(), "&Object " + TEditorObjects::typeName(embedded(*editor->Editor->document())[0]));
+    ASSERT_TRUE(item.menu());
+    EXPECT_EQ(item.menu()->actions().size(), 2);
+
+    QString openedPath;
+    TEditorObjects::opener() = [&](const QString &path) {
+        openedPath = path;
+        return true;
+    };
+    ASSERT_TRUE(objects.openSelected());
+    EXPECT_EQ(readFile(openedPath), "version 1");
+    ASSERT_TRUE(writeFile(openedPath, "version 2, saved by its application"));
+    objects.takeBackOpened();
+    const auto items = embedded(*editor->Editor->document());
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0].name, "plan.txt");
+    EXPECT_EQ(items[0].bytes, "version 2, saved by its application");
+
+    // Without an object under the cursor the item is disabled.
+    editor->Editor->moveCursor(QTextCursor::Start);
+    objects.fillObjectMenu(&item);
+    EXPECT_FALSE(item.isEnabled());
+    EXPECT_FALSE(item.menu());
+}
+
+TEST_F(EditorTest, PrintedBodyHasItsTextAndPictures)
+{
+    type("Printed words");
+    copyPicture(png(Qt::blue, {40, 30}));
+    editor->tbPaste->trigger();
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(home.file("out.pdf"));
+    editor->PrintBody(printer);
+    EXPECT_EQ(printer.docName(), "quorvel");
+
+    QProcess text;
+    text.start("pdftotext", {home.file("out.pdf"), "-"});
+    ASSERT_TRUE(text.waitForFinished());
+    EXPECT_TRUE(text.readAllStandardOutput().contains("Printed words"));
+    QProcess images;
+    images.start("pdfimages", {"-list", home.file("out.pdf")});
+    ASSERT_TRUE(images.waitForFinished());
+    const QList<QByteArray> lines = images.readAllStandardOutput().trimmed().split('\n');
+    // Two heading lines, then one line per picture: the one pasted, 40 by 30.
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[2].simplified().split(' ').mid(3, 2) == (QList<QByteArray>{"40", "30"}))
+        << lines[2].toStdString();
+}
+
+} // namespace
