@@ -206,13 +206,25 @@ TEST_F(EditorTest, QueueChecksComeFirstAndWriteNothing)
     EXPECT_EQ(prompts.texts(PromptKind::Warning), QStringList{"You have not entered anything in the mail yet!"});
     EXPECT_TRUE(QDir(state.OutboxDir).entryList(QDir::Files).isEmpty());
 
-    // A subject left empty on purpose: the second line of the header is empty.
+    // A fetch run is writing the store: queueing waits for it.
+    type("x");
+    prompts.clear();
+    state.Runs.begin(RunState::Fetch);
+    editor->tbQueue->trigger();
+    EXPECT_EQ(prompts.texts(), QStringList{RunState::kRefusal});
+    EXPECT_TRUE(editor->isVisible());
+    state.Runs.end();
+
+    // During a posting run, and with a subject left empty on purpose: the line is
+    // queued (the run keeps it) and the header's second line is empty.
+    state.Runs.begin(RunState::Post);
     prompts.clear();
     edSubject()->clear();
-    type("x");
     prompts.answer(Answer::Yes);
     editor->tbQueue->trigger();
+    state.Runs.end();
     EXPECT_TRUE(prompts.unanswered.isEmpty());
+    EXPECT_EQ(LoadQueue(QueueFilePath(state.OutboxDir)), QStringList{kName});
     EXPECT_TRUE(readFile(outbox(kName + ".hdr")).startsWith("SUBJECT\r\n\r\nRECEIPT\r\n"));
 }
 
