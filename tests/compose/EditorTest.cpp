@@ -25,6 +25,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolButton>
@@ -436,6 +437,8 @@ TEST_F(EditorTest, AnOpenedObjectComesBackChangedWhenTheMailIsSaved)
 
 TEST_F(EditorTest, PrintedBodyHasItsTextAndPictures)
 {
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty() || QStandardPaths::findExecutable("pdfimages").isEmpty())
+        GTEST_SKIP() << "pdftotext and pdfimages (poppler-utils) are needed";
     type("Printed words");
     copyPicture(png(Qt::blue, {40, 30}));
     editor->tbPaste->trigger();
