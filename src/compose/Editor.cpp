@@ -14,6 +14,7 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImage>
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMimeDatabase>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSpinBox>
@@ -110,7 +112,19 @@ void TBodyEdit::insertFromMimeData(const QMimeData *source)
         insertHtml(source->html());
         return;
     }
-    QTextEdit::insertFromMimeData(source);
+    // Files copied or dropped from a file manager are embedded.
+    bool embeddedFiles = false;
+    for (const QUrl &url : source->urls()) {
+        QFile file(url.toLocalFile());
+        if (!url.isLocalFile() || !file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        const QString name = QFileInfo(file).fileName();
+        embeddedFiles |= rtf::insertPicture(cursor, bytes)
+                         || rtf::insertFile(cursor, name, QMimeDatabase().mimeTypeForFileNameAndData(name, bytes).name(), bytes);
+    }
+    if (!embeddedFiles)
+        QTextEdit::insertFromMimeData(source);
 }
 
 void TBodyEdit::insertHtml(const QString &html)

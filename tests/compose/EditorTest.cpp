@@ -400,6 +400,13 @@ TEST_F(EditorTest, PastedHtmlBringsOnlyItsOwnPictures)
     editor->Editor->clear();
     EXPECT_TRUE(objects.pasteSpecial(data, TEditorObjects::RichTextWithoutObjects, false));
     EXPECT_EQ(editor->Editor->toPlainText(), "abc");
+
+    // A file copied in a file manager is embedded with its bytes.
+    auto *files = new QMimeData;
+    files->setUrls({QUrl::fromLocalFile(home.file("secret.png"))});
+    QApplication::clipboard()->setMimeData(files);
+    editor->tbPaste->trigger();
+    EXPECT_EQ(embedded(*editor->Editor->document()).value(0).bytes, readFile(home.file("secret.png")));
 }
 
 TEST_F(EditorTest, AnOpenedObjectComesBackChangedWhenTheMailIsSaved)
