@@ -489,7 +489,9 @@ void TfrmEditor::PerformFileOpen(const QString &path)
 bool TfrmEditor::ReadyToSend()
 {
     auto &prompts = platform::prompts();
-    if (lvTo->count() == 0) {
+    // A row left blank names no one.
+    const QStringList to = captions(lvTo);
+    if (std::all_of(to.begin(), to.end(), [](const QString &r) { return r.trimmed().isEmpty(); })) {
         prompts.warning("Need at least a recipient");
         return false;
     }

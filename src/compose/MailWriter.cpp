@@ -148,8 +148,19 @@ void MailWriter::Queue(const OutgoingMail &mail, bool queueAttachments, const QT
                 throw platform::Error(problem);
 
     FileSave(mail, body);
-    AppendQueueLine(QueueFilePath(state_.OutboxDir),
-                    FormatQueueLine(mail.mailName, queueAttachments ? attachments : QStringList{}));
+    // A mail opened from its package and queued again keeps one line, or it would be
+    // posted twice.
+    const QString queue = QueueFilePath(state_.OutboxDir);
+    const QString line = FormatQueueLine(mail.mailName, queueAttachments ? attachments : QStringList{});
+    QStringList lines = LoadQueue(queue);
+    const auto same = std::find_if(lines.begin(), lines.end(), [&](const QString &l) {
+        return ParseQueueLine(l).name == mail.mailName;
+    });
+    if (same != lines.end())
+        *same = line;
+    else
+        lines += line;
+    SaveQueue(queue, lines);
 }
 
 QString MailWriter::PerformFileOpen(const QString &path, QTextDocument &body)

@@ -42,7 +42,8 @@ public:
 
     // FileSave, then the queue line at the end of the queue file: the name alone, or
     // name "=" each attachment followed by ";" when `queueAttachments` and there are
-    // attachments. The files are on disk before a line names them. A line appended
+    // attachments, replacing a line of the same name. The files are on disk before a
+    // line names them. A line appended
     // while a posting run holds the queue is kept by the run's clean-up.
     // Raises platform::Error with AttachmentPathProblem's text before writing anything
     // when an attachment cannot be carried by a queue line.

@@ -185,6 +185,7 @@ TEST_F(EditorTest, MailComposedInTheWindowIsQueuedAndOpensAgain)
 TEST_F(EditorTest, QueueChecksComeFirstAndWriteNothing)
 {
     type("text");
+    editor->AddRecipient(" ");
     editor->tbQueue->trigger();
     EXPECT_EQ(prompts.recorded, (QList<RecordedPrompt>{{PromptKind::Warning, "Need at least a recipient"}}));
 

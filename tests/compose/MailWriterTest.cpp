@@ -145,6 +145,9 @@ TEST_F(MailWriterTest, MailsNamedInOneSecondNeverShareFiles)
     EXPECT_EQ(second, "981201093006-carol@mail-example-test");
     writer.Queue(mail(), true, body);
     EXPECT_EQ(LoadQueue(queueFile()), (QStringList{kName, second}));
+    // Queued again under its own name (opened from its package): still one line.
+    writer.Queue({kName, {"dave@example.test"}, "again", {"/tmp/x.txt"}, false}, true, body);
+    EXPECT_EQ(LoadQueue(queueFile()), (QStringList{kName + "=/tmp/x.txt;", second}));
     EXPECT_EQ(packagedText(outbox(kName + ".m"), kName + ".doc"), "Hello Dave\uFFFC");
 
     // A queue line alone (its files posted or lost) also holds its name, and a saved
