@@ -16,6 +16,9 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -133,6 +136,30 @@ TEST_F(MailWriterTest, OtherMailKeepsTheDocumentAndKeepCopyDecidesTheSentArchive
     writer.Queue(mail(), true, body);
     EXPECT_EQ(readFile(HeaderArchivePath(state.InboxDir, "SENT")), sentHeaders);
     EXPECT_EQ(testsupport::memberNames(AttachmentArchivePath(state.InboxDir, "SENT")).size(), 1);
+}
+
+TEST_F(MailWriterTest, DocumentForOtherMailProgramsOpensInLibreOfficeWithItsPicture)
+{
+    const QString soffice = QStandardPaths::findExecutable("soffice");
+    if (soffice.isEmpty() || QStandardPaths::findExecutable("pdfimages").isEmpty())
+        GTEST_SKIP() << "LibreOffice and pdfimages are needed; scripts/install-deps installs them";
+    OutgoingMail other = mail();
+    other.otherMail = true;
+    writer.Queue(other, true, body);
+    QProcess convert;
+    convert.start(soffice, {"-env:UserInstallation=" + QUrl::fromLocalFile(home.file("profile")).toString(),
+                            "--headless", "--norestore", "--convert-to", "pdf", "--outdir", home.file("pdf"),
+                            outbox(kName + ".doc")});
+    ASSERT_TRUE(convert.waitForFinished(120000));
+    QProcess list;
+    list.start("pdfimages", {"-list", home.file("pdf/" + kName + ".pdf")});
+    ASSERT_TRUE(list.waitForFinished());
+    // The one picture, 8 by 6 (its transparency is listed apart, as "smask").
+    QList<QList<QByteArray>> images;
+    for (const QByteArray &line : list.readAllStandardOutput().split('\n'))
+        if (const auto columns = line.simplified().split(' '); columns.size() > 4 && columns[2] == "image")
+            images += columns.mid(3, 2);
+    EXPECT_EQ(images, (QList<QList<QByteArray>>{{"8", "6"}}));
 }
 
 TEST_F(MailWriterTest, MailsNamedInOneSecondNeverShareFiles)
