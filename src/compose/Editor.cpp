@@ -207,11 +207,12 @@ TfrmEditor::TfrmEditor(ControlCentreState &state, QWidget *parent)
     column->addWidget(Editor, 1);
     setCentralWidget(central);
     objects_ = new TEditorObjects(*Editor, [this] { return platform::workDir(state_.OutboxDir); }, this);
-    // The toolbar's "Object" inserts an object; its menu holds the selected object's verbs.
+    // The toolbar's "Object" inserts an object; held down, it shows the selected
+    // object's verbs.
     auto *objectButton = qobject_cast<QToolButton *>(bar->widgetForAction(tbObject));
     auto *objectMenu = new QMenu(objectButton);
     objectButton->setMenu(objectMenu);
-    objectButton->setPopupMode(QToolButton::MenuButtonPopup);
+    objectButton->setPopupMode(QToolButton::DelayedPopup);
     connect(objectMenu, &QMenu::aboutToShow, this, [this, objectMenu] {
         objectMenu->clear();
         QAction *item = objectMenu->addAction("&Object");
@@ -731,8 +732,9 @@ void TfrmEditor::currentCharFormatChanged(const QTextCharFormat &format)
         const QSignalBlocker quiet(fontsize);
         fontsize->setValue(points);
     }
-    const int colour = cbColor->findData(format.foreground().color());
-    cbColor->setCurrentIndex(colour);
+    cbColor->setCurrentIndex(format.hasProperty(QTextFormat::ForegroundBrush)
+                                 ? cbColor->findData(format.foreground().color())
+                                 : -1);
 }
 
 // ---- clipboard and objects ------------------------------------------------------
