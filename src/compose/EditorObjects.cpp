@@ -244,6 +244,13 @@ void TEditorObjects::takeBackOpened()
     }
 }
 
+void TEditorObjects::forgetOpened()
+{
+    for (const Opened &o : std::as_const(opened_))
+        QDir(QFileInfo(o.path).absolutePath()).removeRecursively();
+    opened_.clear();
+}
+
 QString TEditorObjects::choiceCaption(PasteChoice choice)
 {
     switch (choice) {

@@ -51,8 +51,8 @@ public:
     void saveSelectedAs();
     // Puts back into the body what the default application saved into opened objects.
     void takeBackOpened();
-    // Objects opened before belong to the mail that was cleared.
-    void forgetOpened() { opened_.clear(); }
+    // Objects opened before belong to the mail that was cleared: their files go.
+    void forgetOpened();
 
     // Paste special's choices, in the order offered.
     enum PasteChoice { RichText, RichTextWithoutObjects, PlainText, EmbeddedObject, LinkToSource };

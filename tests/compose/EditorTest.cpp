@@ -16,6 +16,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -435,6 +436,16 @@ TEST_F(EditorTest, AnOpenedObjectComesBackChangedWhenTheMailIsSaved)
     ASSERT_EQ(items.size(), 1);
     EXPECT_EQ(items[0].name, "plan.txt");
     EXPECT_EQ(items[0].bytes, "version 2, saved by its application");
+
+    // A new object from a template is opened for editing at once.
+    ASSERT_TRUE(writeFile(home.file("Templates/Letter.odt"), "template bytes"));
+    ASSERT_TRUE(TEditorObjects::templates().contains(home.file("Templates/Letter.odt")));
+    ASSERT_TRUE(objects.insertNew(home.file("Templates/Letter.odt")));
+    EXPECT_EQ(QFileInfo(openedPath).fileName(), "Letter.odt");
+    EXPECT_EQ(readFile(openedPath), "template bytes");
+
+    objects.forgetOpened();
+    EXPECT_FALSE(QFile::exists(openedPath));
 
     // Without an object under the cursor the item is disabled.
     editor->Editor->moveCursor(QTextCursor::Start);
