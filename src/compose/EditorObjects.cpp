@@ -162,11 +162,13 @@ void TEditorObjects::fillObjectMenu(QAction *item)
 
 bool TEditorObjects::open(const Selected &object)
 {
+    // A picture opens as the file it came as, named by its format.
+    static const QHash<QByteArray, QString> extensions{{"pngblip", "png"}, {"jpegblip", "jpg"},
+                                                       {"emfblip", "emf"}, {"wmetafile8", "wmf"},
+                                                       {"dibitmap0", "bmp"}};
     QString name = object.item.kind == rtf::Embedded::File
                        ? platform::sanitizeFileName(object.item.name)
-                       : "Picture." + QString::fromLatin1(QImage::fromData(object.item.bytes).isNull()
-                                                               ? "bin"
-                                                               : "png");
+                       : "Picture." + extensions.value(object.item.blip, "bin");
     if (name.isEmpty())
         name = "Object";
     // One directory per object, so two objects named alike never share a file.
@@ -174,15 +176,11 @@ bool TEditorObjects::open(const Selected &object)
     const QString dir = platform::joinPath(workDir_(), "objects/" + key.section(':', -1));
     QDir().mkpath(dir);
     const QString path = platform::joinPath(dir, name);
-    QByteArray bytes = object.item.bytes;
-    if (object.item.kind == rtf::Embedded::Picture && object.item.blip != "pngblip"
-        && object.item.blip != "jpegblip")
-        bytes = pngOf(QImage::fromData(bytes));
-    if (!platform::writeFileAtomically(path, bytes, 0600)) {
+    if (!platform::writeFileAtomically(path, object.item.bytes, 0600)) {
         platform::prompts().error("Cannot create file " + path);
         return false;
     }
-    opened_.insert(key, {path, bytes});
+    opened_.insert(key, {path, object.item.bytes});
     return opener()(path);
 }
 
