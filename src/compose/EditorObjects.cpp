@@ -77,6 +77,19 @@ QString localFileOf(const QMimeData *data)
     return {};
 }
 
+// The file an object is opened or saved as: an embedded file's own name; a picture's
+// format names it, its bytes are kept as they came.
+QString fileNameOf(const rtf::Embedded &item)
+{
+    static const QHash<QByteArray, QString> extensions{{"pngblip", "png"}, {"jpegblip", "jpg"},
+                                                       {"emfblip", "emf"}, {"wmetafile8", "wmf"},
+                                                       {"dibitmap0", "bmp"}};
+    const QString name = item.kind == rtf::Embedded::File
+                             ? platform::sanitizeFileName(item.name)
+                             : "Picture." + extensions.value(item.blip, "bin");
+    return name.isEmpty() ? QStringLiteral("Object") : name;
+}
+
 } // namespace
 
 void adoptPictures(QTextDocument &doc, int start, int end)
@@ -162,15 +175,7 @@ void TEditorObjects::fillObjectMenu(QAction *item)
 
 bool TEditorObjects::open(const Selected &object)
 {
-    // A picture opens as the file it came as, named by its format.
-    static const QHash<QByteArray, QString> extensions{{"pngblip", "png"}, {"jpegblip", "jpg"},
-                                                       {"emfblip", "emf"}, {"wmetafile8", "wmf"},
-                                                       {"dibitmap0", "bmp"}};
-    QString name = object.item.kind == rtf::Embedded::File
-                       ? platform::sanitizeFileName(object.item.name)
-                       : "Picture." + extensions.value(object.item.blip, "bin");
-    if (name.isEmpty())
-        name = "Object";
+    const QString name = fileNameOf(object.item);
     // One directory per object, so two objects named alike never share a file.
     const QString key = object.format.name();
     const QString dir = platform::joinPath(workDir_(), "objects/" + key.section(':', -1));
@@ -195,9 +200,7 @@ void TEditorObjects::saveSelectedAs()
     const auto object = selected();
     if (!object)
         return;
-    const QString proposed = object->item.kind == rtf::Embedded::File ? object->item.name
-                                                                       : QStringLiteral("Picture.png");
-    const auto target = platform::prompts().fileSave("Save As", proposed, "All Files (*)");
+    const auto target = platform::prompts().fileSave("Save As", fileNameOf(object->item), "All Files (*)");
     if (!target)
         return;
     if (!platform::writeFileAtomically(*target, object->item.bytes, 0, true))
