@@ -11,7 +11,6 @@
 #include "store/StorePaths.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
@@ -24,7 +23,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QMimeDatabase>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSpinBox>
@@ -69,15 +67,6 @@ QIcon swatch(const QColor &colour)
     return QIcon(pixmap);
 }
 
-QByteArray pngOf(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 } // namespace
 
 // ---- the body -------------------------------------------------------------------
@@ -105,7 +94,7 @@ void TBodyEdit::insertFromMimeData(const QMimeData *source)
     }
     if (source->hasImage()) {
         const QImage image = qvariant_cast<QImage>(source->imageData());
-        if (!image.isNull() && rtf::insertPicture(cursor, pngOf(image)))
+        if (!image.isNull() && rtf::insertPicture(cursor, pngFile(image)))
             return;
     }
     if (source->hasHtml()) {
@@ -118,10 +107,7 @@ void TBodyEdit::insertFromMimeData(const QMimeData *source)
         QFile file(url.toLocalFile());
         if (!url.isLocalFile() || !file.open(QIODevice::ReadOnly))
             continue;
-        const QByteArray bytes = file.readAll();
-        const QString name = QFileInfo(file).fileName();
-        embeddedFiles |= rtf::insertPicture(cursor, bytes)
-                         || rtf::insertFile(cursor, name, QMimeDatabase().mimeTypeForFileNameAndData(name, bytes).name(), bytes);
+        embeddedFiles |= embedItem(cursor, QFileInfo(file).fileName(), file.readAll(), false);
     }
     if (!embeddedFiles)
         QTextEdit::insertFromMimeData(source);

@@ -60,15 +60,6 @@ QByteArray dataUrlBytes(const QString &url)
                                                : QByteArray::fromPercentEncoding(payload);
 }
 
-QByteArray pngOf(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 QString localFileOf(const QMimeData *data)
 {
     for (const QUrl &url : data->urls())
@@ -91,6 +82,23 @@ QString fileNameOf(const rtf::Embedded &item)
 }
 
 } // namespace
+
+QByteArray pngFile(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+bool embedItem(QTextCursor &cursor, const QString &name, const QByteArray &bytes, bool asIcon)
+{
+    if (!asIcon && rtf::insertPicture(cursor, bytes))
+        return true;
+    const QString type = QMimeDatabase().mimeTypeForFileNameAndData(name, bytes).name();
+    return rtf::insertFile(cursor, name, type, bytes);
+}
 
 void adoptPictures(QTextDocument &doc, int start, int end)
 {
@@ -289,10 +297,7 @@ QList<TEditorObjects::PasteChoice> TEditorObjects::pasteChoices(const QMimeData 
 bool TEditorObjects::insertItem(const QString &name, const QByteArray &bytes, bool asIcon)
 {
     QTextCursor cursor = body_.textCursor();
-    if (!asIcon && rtf::insertPicture(cursor, bytes))
-        return true;
-    const QString type = QMimeDatabase().mimeTypeForFileNameAndData(name, bytes).name();
-    return rtf::insertFile(cursor, name, type, bytes);
+    return embedItem(cursor, name, bytes, asIcon);
 }
 
 void TEditorObjects::insertLink(const QString &path)
@@ -343,7 +348,7 @@ bool TEditorObjects::pasteSpecial(const QMimeData *data, PasteChoice choice, boo
         if (data->hasFormat("image/png"))
             return insertItem("Picture.png", data->data("image/png"), asIcon);
         if (data->hasImage())
-            return insertItem("Picture.png", pngOf(qvariant_cast<QImage>(data->imageData())), asIcon);
+            return insertItem("Picture.png", pngFile(qvariant_cast<QImage>(data->imageData())), asIcon);
         if (data->hasHtml())
             return insertItem("Document.html", data->html().toUtf8(), true);
         return insertItem("Text.txt", data->text().toUtf8(), true);
