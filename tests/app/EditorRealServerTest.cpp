@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "platform/ScriptedPrompts.h"
 #include "rtf/Rtf.h"
+#include "rtf/RtfTestSupport.h"
 #include "store/HeaderRecord.h"
 #include "store/SharedState.h"
 #include "store/StorePaths.h"
@@ -18,14 +19,11 @@
 #include "transfer/SendMail.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QClipboard>
 #include <QDir>
-#include <QImage>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTest>
-#include <QTextBlock>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -80,12 +78,7 @@ TEST(EditorRealServers, AComposedMailIsPostedFetchedAndOpensWithItsBody)
     bold->click();
     QTest::keyClicks(editor.Editor, "this");
     bold->click();
-    QImage image(20, 10, QImage::Format_ARGB32);
-    image.fill(Qt::magenta);
-    QByteArray picture;
-    QBuffer buffer(&picture);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    const QByteArray picture = rtftest::sticker(Qt::magenta, true);
     auto *data = new QMimeData;
     data->setData("image/png", picture);
     QApplication::clipboard()->setMimeData(data);
@@ -128,12 +121,7 @@ TEST(EditorRealServers, AComposedMailIsPostedFetchedAndOpensWithItsBody)
     EXPECT_EQ(at.charFormat().fontWeight(), QFont::Bold);
     at.setPosition(2);
     EXPECT_NE(at.charFormat().fontWeight(), QFont::Bold);
-    QList<rtf::Embedded> items;
-    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
-        for (auto it = b.begin(); !it.atEnd(); ++it)
-            if (it.fragment().charFormat().isImageFormat())
-                if (auto item = rtf::embeddedAt(*doc, it.fragment().charFormat().toImageFormat()))
-                    items += *item;
+    const auto items = rtftest::items(*doc);
     ASSERT_EQ(items.size(), 2);
     EXPECT_EQ(items[0].bytes, picture);
     EXPECT_EQ(items[1].name, "plan.ods");
