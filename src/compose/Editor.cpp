@@ -225,9 +225,6 @@ TfrmEditor::TfrmEditor(ControlCentreState &state, QWidget *parent)
 
     createMenus();
 
-    const auto command = [this](void (TfrmEditor::*handler)()) {
-        return [this, handler] { platform::runCommand([this, handler] { (this->*handler)(); }); };
-    };
     connect(tbClose, &QAction::triggered, this, &QWidget::close);
     connect(tbQueue, &QAction::triggered, this, command(&TfrmEditor::tbQueueClick));
     connect(tbCut, &QAction::triggered, Editor, &QTextEdit::cut);
@@ -344,11 +341,13 @@ QHBoxLayout *TfrmEditor::createFormatRow(QWidget *central)
     return row;
 }
 
+std::function<void()> TfrmEditor::command(void (TfrmEditor::*handler)())
+{
+    return [this, handler] { platform::runCommand([this, handler] { (this->*handler)(); }); };
+}
+
 void TfrmEditor::createMenus()
 {
-    const auto command = [this](void (TfrmEditor::*handler)()) {
-        return [this, handler] { platform::runCommand([this, handler] { (this->*handler)(); }); };
-    };
     auto item = [this](QMenu *menu, const QString &text, const char *name, const char *shortcut) {
         QAction *a = menu->addAction(text);
         a->setObjectName(name);

@@ -13,6 +13,8 @@
 #include <QMainWindow>
 #include <QTextEdit>
 
+#include <functional>
+
 class ControlCentreState;
 class QHBoxLayout;
 class QLabel;
@@ -109,6 +111,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // A handler run as one command: an error ends it with a message box.
+    std::function<void()> command(void (TfrmEditor::*handler)());
     void createMenus();
     void createHeader(QWidget *central);
     QHBoxLayout *createFormatRow(QWidget *central);
