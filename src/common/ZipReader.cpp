@@ -191,6 +191,54 @@ int extractMembers(const QString &archive, const QStringList &names, const QStri
     return written;
 }
 
+void readMembers(const QString &archive, const QStringList &names, qint64 maxBytes,
+                 const Take &take)
+{
+    zipjournal::recoverArchive(archive);
+    int error = 0;
+    std::unique_ptr<zip_t, ZipCloser> z(
+        zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &error));
+    if (!z)
+        throw platform::Error("Cannot read zip file " + archive + ": " + libzipReason(error));
+
+    QString firstFailure;
+    const zip_int64_t count = zip_get_num_entries(z.get(), 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char *raw = zip_get_name(z.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
+        if (!raw)
+            continue;
+        const QString name = zipfmt::decodeName(QByteArray(raw), 0);
+        if (name.endsWith('/'))
+            continue;
+        if (!names.isEmpty()
+            && std::none_of(names.begin(), names.end(),
+                            [&](const QString &s) { return zipfmt::nameMatches(name, s); }))
+            continue;
+        zip_stat_t zs;
+        zip_stat_init(&zs);
+        if (zip_stat_index(z.get(), zip_uint64_t(i), 0, &zs) != 0 || !(zs.valid & ZIP_STAT_SIZE)
+            || qint64(zs.size) > maxBytes)
+            continue;
+        QByteArray data(qsizetype(zs.size), Qt::Uninitialized);
+        std::unique_ptr<zip_file_t, FileCloser> in(zip_fopen_index(z.get(), zip_uint64_t(i), 0));
+        qint64 got = 0;
+        while (in && got < data.size()) {
+            const zip_int64_t n = zip_fread(in.get(), data.data() + got, zip_uint64_t(data.size() - got));
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        if (!in || got != data.size()) {
+            if (firstFailure.isEmpty())
+                firstFailure = "Cannot extract " + name + " from " + archive;
+            continue;
+        }
+        take(platform::bareFileName(name), data);
+    }
+    if (!firstFailure.isEmpty())
+        throw platform::Error(firstFailure);
+}
+
 void refuseNoReplaceRenameForTesting(bool refuse)
 {
     refuseNoReplaceRename = refuse;

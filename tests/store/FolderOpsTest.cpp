@@ -2,6 +2,9 @@
 
 #include "store/FolderOps.h"
 
+#include <QDirIterator>
+#include <QRegularExpression>
+
 namespace {
 
 class FolderOps : public StoreFixture {
@@ -112,4 +115,172 @@ TEST_F(FolderOps, FilingASentCopyRenamesItsPackageWhereTheNameIsTaken)
               "{\\rtf1 sent body}");
     EXPECT_EQ(members("SENT.hdr"), QStringList({"___.___"}));
     EXPECT_TRUE(members("SENT.att").isEmpty());
+}
+
+namespace {
+
+// Every file below the inbox other than the folders' archives: what an operation
+// left behind.
+QStringList strayFiles(const QString &inbox)
+{
+    QStringList out;
+    QDirIterator it(inbox, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString rel = QDir(inbox).relativeFilePath(path);
+        if (rel.contains('/') || !QRegularExpression(R"(^\.?\w+\.(hdr|fdr|att)(\.qvjournal)?$)").match(rel).hasMatch())
+            out << rel;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(FolderOps, ListingAndOpeningReadWhatIsStoredAndLeaveNoFiles)
+{
+    decodeAll({raw("a", message("one@x", "=?UTF-8?B?R3LDvMOfZQ==?=", attachmentPart("a.txt", "A"))),
+               raw("b", message("two@x", "Plain"))});
+    EXPECT_TRUE(strayFiles(inbox).isEmpty()) << strayFiles(inbox).join(' ').toStdString();
+    const QList<FolderMail> mails = ListFolder(inbox, "inbox");
+    ASSERT_EQ(mails.size(), 2);
+    EXPECT_EQ(mails[0].mailId, "one@x");
+    EXPECT_EQ(mails[1].mailId, "two@x");
+    EXPECT_EQ(mails[0].record.status, "NEW");
+    EXPECT_EQ(DisplayText(mails[0].record.subject), QString::fromUtf8("Grüße"));
+
+    const auto view = ReadMail(zip, inbox, "INBOX", "one@x", OpenMode::View);
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->recipients, QStringList({"Bob <bob@example.test>"}));
+    EXPECT_EQ(view->subject, QString::fromUtf8("Grüße"));
+    EXPECT_EQ(view->attachments, QStringList({"a.txt"}));
+    EXPECT_FALSE(view->richText);
+    EXPECT_TRUE(view->body.startsWith("Body of")) << view->body.toStdString();
+    const auto reply = ReadMail(zip, inbox, "INBOX", "one@x", OpenMode::Reply);
+    EXPECT_EQ(reply->recipients, QStringList({"bob@example.test"}));
+    const auto forward = ReadMail(zip, inbox, "INBOX", "two@x", OpenMode::Forward);
+    EXPECT_TRUE(forward->recipients.isEmpty());
+    EXPECT_EQ(forward->subject, "FW:Plain");
+    EXPECT_FALSE(ReadMail(zip, inbox, "INBOX", "absent", OpenMode::View));
+    EXPECT_TRUE(strayFiles(inbox).isEmpty()) << strayFiles(inbox).join(' ').toStdString();
+
+    EXPECT_TRUE(ListFolder(inbox, "NOPE").isEmpty());
+    EXPECT_EQ(prompts.texts(platform::PromptKind::Information),
+              QStringList({"File " + inbox + "NOPE.hdr is missing"}));
+}
+
+TEST_F(FolderOps, AQuorvelMailOpensItsPackageBodyAndHostileNamesReadNothing)
+{
+    writeFile(home.file("pkg/N1.doc"), "{\\rtf1 sent body}");
+    ZipFile(zip, home.file("pkg/N1.m"), home.file("pkg/N1.doc"));
+    addMember("SENT.att", "N1.m", readFile(home.file("pkg/N1.m")));
+    WriteHeaderRecord(zip, inbox, "SENT", "N1", "20261207", true, "NEW", "1     N1.m;/home/u/r.pdf;", {},
+                      "Hi", "c@d;");
+    const auto mail = ReadMail(zip, inbox, "SENT", "N1", OpenMode::View);
+    ASSERT_TRUE(mail);
+    EXPECT_TRUE(mail->richText);
+    EXPECT_EQ(mail->body, "{\\rtf1 sent body}");
+    EXPECT_EQ(mail->attachments, QStringList({"/home/u/r.pdf"}));
+    EXPECT_EQ(mail->recipients, QStringList({"c@d;"}));
+
+    // A package named to climb out of the inbox, and a member named like the store's
+    // own archive: neither is written anywhere but the private directory.
+    addMember("SENT.att", "INBOX.hdr", readFile(home.file("pkg/N1.m")));
+    WriteHeaderRecord(zip, inbox, "SENT", "N2", "20261207", true, "NEW", "1     ../../N1.m;", {}, "x", "y");
+    WriteHeaderRecord(zip, inbox, "SENT", "N3", "20261207", true, "NEW", "1     INBOX.hdr;", {}, "x", "y");
+    const QByteArray inboxArchive = readFile(inbox + "INBOX.hdr");
+    EXPECT_TRUE(ReadMail(zip, inbox, "SENT", "N2", OpenMode::View)->body.isEmpty());
+    EXPECT_TRUE(ReadMail(zip, inbox, "SENT", "N3", OpenMode::View)->body.isEmpty());
+    EXPECT_EQ(readFile(inbox + "INBOX.hdr"), inboxArchive);
+    EXPECT_FALSE(QFile::exists(home.file("app/N1.m")));
+    EXPECT_TRUE(strayFiles(inbox).isEmpty()) << strayFiles(inbox).join(' ').toStdString();
+}
+
+TEST_F(FolderOps, StatusChangesKeepTheRestOfTheRecord)
+{
+    decodeSample(1);
+    const QByteArray before = member("INBOX.hdr", "list-1@example-test");
+    ASSERT_TRUE(before.contains("STATUS:NEW\r\n"));
+    EXPECT_TRUE(SetMailStatus(zip, inbox, "INBOX", "list-1@example-test", ' '));
+    EXPECT_EQ(member("INBOX.hdr", "list-1@example-test"),
+              QByteArray(before).replace("STATUS:NEW\r\n", "STATUS:READ\r\n"));
+    EXPECT_TRUE(SetMailStatus(zip, inbox, "INBOX", "list-1@example-test", 'R'));
+    EXPECT_EQ(ParseHeaderRecord(member("INBOX.hdr", "list-1@example-test")).status, "REPLIED");
+    EXPECT_TRUE(SetMailStatus(zip, inbox, "INBOX", "list-1@example-test", 'x'));
+    EXPECT_TRUE(SetMailStatus(zip, inbox, "INBOX", "list-1@example-test", 'F'));
+    EXPECT_EQ(member("INBOX.hdr", "list-1@example-test"),
+              QByteArray(before).replace("STATUS:NEW\r\n", "STATUS:FORWARD\r\n"));
+    EXPECT_FALSE(SetMailStatus(zip, inbox, "INBOX", "absent", ' '));
+    EXPECT_TRUE(strayFiles(inbox).isEmpty());
+}
+
+// A move cut short at each of its steps leaves the mail whole in one folder at least,
+// and moving it again leaves it once, whole, in the target.
+TEST_F(FolderOps, AMoveCutShortAtAnyStepLosesNothing)
+{
+    struct Cut {};
+    const QString id = "list-1@example-test";
+    for (const char *at : {"attachments-added", "body-added", "record-added", "record-removed", "body-removed"}) {
+        SCOPED_TRACE(at);
+        for (const char *archive : {"INBOX.hdr", "INBOX.fdr", "INBOX.att", "READ.hdr", "READ.fdr", "READ.att"})
+            QFile::remove(inbox + archive);
+        SetUp();
+        decodeSample(1);
+        const auto whole = mailBytes("INBOX", id);
+        setMoveStepHookForTesting([&](const char *step) {
+            if (qstrcmp(step, at) == 0)
+                throw Cut{};
+        });
+        EXPECT_THROW(moveMail(zip, inbox, "INBOX", "READ", id), Cut);
+        setMoveStepHookForTesting({});
+        const bool inSource = members("INBOX.hdr").contains(id);
+        const bool inTarget = members("READ.hdr").contains(id);
+        EXPECT_TRUE(inSource || inTarget);
+        if (inSource) {
+            EXPECT_EQ(mailBytes("INBOX", id), whole);
+            EXPECT_EQ(moveMail(zip, inbox, "INBOX", "READ", id), id);
+        }
+        EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___"}));
+        EXPECT_EQ(members("READ.hdr"), QStringList({"___.___", id}));
+        EXPECT_EQ(mailBytes("READ", id), whole);
+        EXPECT_EQ(members("READ.att").size(), 4);
+    }
+}
+
+TEST_F(FolderOps, FoldersAreAddedRenamedAndDeletedByTheirTypedNames)
+{
+    EXPECT_EQ(FolderNameFromInput("archive.old"), "archive");
+    EXPECT_EQ(FolderNameFromInput("  .hidden"), "");
+    EXPECT_EQ(FolderNameFromInput("../up"), "");
+    EXPECT_EQ(FolderNameFromInput("a/b"), "a_b");
+    EXPECT_EQ(FolderNameFromInput("-x"), "_x");
+
+    EXPECT_TRUE(AddFolder(zip, inbox, "archive"));
+    EXPECT_EQ(members("archive.hdr"), QStringList({"___.___"}));
+    EXPECT_FALSE(AddFolder(zip, inbox, "Archive"));
+    EXPECT_FALSE(AddFolder(zip, inbox, "inbox"));
+    EXPECT_FALSE(AddFolder(zip, inbox, "READ"));
+    EXPECT_EQ(prompts.texts(platform::PromptKind::Warning),
+              QStringList({inbox + "archive.hdr is an existing folder!", "inbox is a default folder!",
+                           inbox + "READ.hdr is an existing folder!"}));
+    EXPECT_EQ(ListFolders(inbox), QStringList({"archive", "INBOX", "READ", "SENT"}));
+    prompts.clear();
+
+    // A folder with mail: renaming takes its three archives along.
+    decodeSample(1);
+    moveMail(zip, inbox, "INBOX", "archive", "list-1@example-test");
+    const auto mail = mailBytes("archive", "list-1@example-test");
+    EXPECT_TRUE(AddFolder(zip, inbox, "empty"));
+    EXPECT_FALSE(RenameFolder(inbox, "archive", "EMPTY"));
+    EXPECT_FALSE(RenameFolder(inbox, "Read", "x"));
+    EXPECT_TRUE(RenameFolder(inbox, "archive", "kept"));
+    EXPECT_EQ(mailBytes("kept", "list-1@example-test"), mail);
+    EXPECT_EQ(ListFolders(inbox), QStringList({"empty", "INBOX", "kept", "READ", "SENT"}));
+    EXPECT_FALSE(DeleteFolder(inbox, "sent"));
+    EXPECT_TRUE(DeleteFolder(inbox, "kept"));
+    EXPECT_EQ(ListFolders(inbox), QStringList({"empty", "INBOX", "READ", "SENT"}));
+    EXPECT_EQ(prompts.texts(platform::PromptKind::Warning),
+              QStringList({inbox + "empty.hdr is an existing folder!",
+                           "INBOX is the default folder, renaming is not permitted",
+                           "INBOX is the default folder, deletion is not permitted"}));
+    EXPECT_TRUE(strayFiles(inbox).isEmpty()) << strayFiles(inbox).join(' ').toStdString();
 }
