@@ -318,6 +318,12 @@ QList<FolderMail> ListFolder(const QString &inboxDir, const QString &folder)
         platform::prompts().information("File " + archive + " is missing");
         return mails;
     }
+    // A file that is no archive at all lists nothing, as the archive component's
+    // member list of such a file holds nothing.
+    QFile file(archive);
+    if (!file.open(QIODevice::ReadOnly) || !file.read(2).startsWith("PK"))
+        return mails;
+    file.close();
     zipread::readMembers(archive, {}, kMaxRecordBytes, [&](const QString &name, const QByteArray &data) {
         if (name != kPlaceholderMember)
             mails.append({name, ParseHeaderRecord(data)});
