@@ -68,6 +68,20 @@ private:
     QTemporaryDir dir_;
 };
 
+// Member `name` of `archive`, read in memory without listing the archive's members
+// first; nothing when there is no such member. A missing archive is reported.
+std::optional<QByteArray> readMember(const QString &archive, const QString &name)
+{
+    if (!QFileInfo(archive).isFile()) {
+        platform::prompts().information("File " + archive + " is missing");
+        return std::nullopt;
+    }
+    std::optional<QByteArray> out;
+    zipread::readMembers(archive, {name}, std::numeric_limits<qint64>::max(),
+                         [&](const QString &, const QByteArray &data) { out = data; });
+    return out;
+}
+
 // The descriptor entries that name members of the folder's attachment archive (a SENT
 // copy's attached files are paths on disk and name none), each once.
 QStringList memberEntries(const HeaderRecord &record)
@@ -90,17 +104,16 @@ struct FolderRecords {
     QSet<QString> othersEntries;
 };
 
-FolderRecords readRecords(TZipArchive &zip, const QString &inboxDir, const QString &folder,
+FolderRecords readRecords(const QString &inboxDir, const QString &folder,
                           const QString &mailId)
 {
     FolderRecords out;
     const QString archive = HeaderArchivePath(inboxDir, folder);
-    const QString copy = ExtractMemberCopy(zip, archive, mailId, inboxDir);
-    if (copy.isEmpty())
+    const std::optional<QByteArray> bytes = readMember(archive, mailId);
+    if (!bytes)
         return out;
     out.found = true;
-    out.bytes = ReadStoreFile(copy);
-    QFile::remove(copy);
+    out.bytes = *bytes;
     out.record = ParseHeaderRecord(out.bytes);
     if (memberEntries(out.record).isEmpty())
         return out;
@@ -203,7 +216,7 @@ bool deleteMail(TZipArchive &zip, const QString &inboxDir, const QString &folder
                 const QString &mailId)
 {
     StoreCommand command;
-    const FolderRecords records = readRecords(zip, inboxDir, folder, mailId);
+    const FolderRecords records = readRecords(inboxDir, folder, mailId);
     if (!records.found)
         return false;
     removeMail(zip, inboxDir, folder, mailId, records);
@@ -218,7 +231,7 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
         return mailId;
     StoreCommand command;
     const Scratch scratch(inboxDir);
-    const FolderRecords records = readRecords(zip, inboxDir, from, mailId);
+    const FolderRecords records = readRecords(inboxDir, from, mailId);
     if (!records.found)
         return {};
     const HeaderRecord &record = records.record;
@@ -277,14 +290,19 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
             records.bytes, "ATTACH:", FormatAttachmentDescriptor(DescriptorCount(record.attach), newEntries));
 
     QList<zipwrite::MemberSource> body;
-    const QString bodyCopy = ExtractMemberCopy(zip, BodyArchivePath(inboxDir, from), mailId, inboxDir);
-    if (!bodyCopy.isEmpty()) {
-        const QString bodyFile = scratch.sub(QStringLiteral("body")) + choice.mailId;
-        const bool moved = QFile::rename(bodyCopy, bodyFile);
-        QFile::remove(bodyCopy);
-        if (!moved)
-            throw platform::Error("Cannot create file " + bodyFile);
-        body << zipwrite::MemberSource::file(bodyFile);
+    const QString sourceBody = BodyArchivePath(inboxDir, from);
+    if (!QFileInfo(sourceBody).isFile()) {
+        platform::prompts().information("File " + sourceBody + " is missing");
+    } else {
+        // Extracted under its own name, then given the name it has in the target.
+        const QString extracted = scratch.sub(QStringLiteral("body"));
+        const QString bodyFile = scratch.sub(QStringLiteral("body-to")) + choice.mailId;
+        if (platform::sanitizeFileName(mailId) == mailId
+            && zipread::extractMembers(sourceBody, {mailId}, extracted) == 1) {
+            if (!QFile::rename(extracted + mailId, bodyFile))
+                throw platform::Error("Cannot create file " + bodyFile);
+            body << zipwrite::MemberSource::file(bodyFile);
+        }
     }
 
     // The record goes in last, so the target lists the mail only once it is whole.
@@ -351,17 +369,10 @@ QString ReplyAddress(const QString &from)
 namespace {
 
 // The record `mailId` of `folder` as stored; nothing when there is none.
-std::optional<QByteArray> recordBytes(TZipArchive &zip, const QString &inboxDir,
-                                      const QString &folder, const QString &mailId)
+std::optional<QByteArray> recordBytes(const QString &inboxDir, const QString &folder,
+                                      const QString &mailId)
 {
-    const QString copy = ExtractMemberCopy(zip, HeaderArchivePath(inboxDir, folder), mailId, inboxDir);
-    if (copy.isEmpty())
-        return std::nullopt;
-    struct Remove {
-        QString path;
-        ~Remove() { QFile::remove(path); }
-    } remove{copy};
-    return ReadStoreFile(copy);
+    return readMember(HeaderArchivePath(inboxDir, folder), mailId);
 }
 
 // A quorvel mail's body: the RTF document P.doc of its package P.m, the package
@@ -390,7 +401,7 @@ std::optional<MailContent> ReadMail(TZipArchive &zip, const QString &inboxDir,
                                     const QString &folder, const QString &mailId,
                                     OpenMode mode)
 {
-    const std::optional<QByteArray> bytes = recordBytes(zip, inboxDir, folder, mailId);
+    const std::optional<QByteArray> bytes = recordBytes(inboxDir, folder, mailId);
     if (!bytes)
         return std::nullopt;
     const HeaderRecord record = ParseHeaderRecord(*bytes);
@@ -411,12 +422,8 @@ std::optional<MailContent> ReadMail(TZipArchive &zip, const QString &inboxDir,
         mail.attachments = DescriptorEntriesAfterPackage(record.attach);
     } else {
         mail.attachments = DescriptorEntries(record.attach);
-        const QString copy = ExtractMemberCopy(zip, BodyArchivePath(inboxDir, folder), mailId, inboxDir);
-        if (!copy.isEmpty()) {
-            const QByteArray body = ReadStoreFile(copy);
-            QFile::remove(copy);
-            mail.body = TextFromStore(body).toUtf8();
-        }
+        if (const auto body = readMember(BodyArchivePath(inboxDir, folder), mailId))
+            mail.body = TextFromStore(*body).toUtf8();
     }
     return mail;
 }
@@ -425,7 +432,7 @@ bool SetMailStatus(TZipArchive &zip, const QString &inboxDir, const QString &fol
                    const QString &mailId, QChar code)
 {
     StoreCommand command;
-    const std::optional<QByteArray> bytes = recordBytes(zip, inboxDir, folder, mailId);
+    const std::optional<QByteArray> bytes = recordBytes(inboxDir, folder, mailId);
     if (!bytes)
         return false;
     QByteArray status;
