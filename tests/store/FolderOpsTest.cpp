@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 
+#include "platform/Error.h"
 #include "store/FolderOps.h"
 
 #include <QDirIterator>
@@ -283,4 +284,23 @@ TEST_F(FolderOps, FoldersAreAddedRenamedAndDeletedByTheirTypedNames)
                            "INBOX is the default folder, renaming is not permitted",
                            "INBOX is the default folder, deletion is not permitted"}));
     EXPECT_TRUE(strayFiles(inbox).isEmpty()) << strayFiles(inbox).join(' ').toStdString();
+}
+
+// The listing reads the header archive in one pass; damaged data is an error, not a
+// record of garbage, and a file that is no archive lists nothing.
+TEST_F(FolderOps, ADamagedHeaderArchiveIsAnErrorAndTextListsNothing)
+{
+    for (const char *id : {"r1", "r2", "r3"})
+        WriteHeaderRecord(zip, inbox, "READ", id, "Fri", false, "NEW", "0     ", "\r\nX: 1", id, "a@b");
+    syncArchives();
+    ASSERT_EQ(ListFolder(inbox, "READ").size(), 3);
+    QByteArray bytes = readFile(inbox + "READ.hdr");
+    const qsizetype next = bytes.indexOf("PK\x03\x04", bytes.indexOf("r2"));
+    ASSERT_GT(next, 0);
+    bytes[next - 1] = char(bytes[next - 1] ^ 0x5a);
+    writeFile(inbox + "READ.hdr", bytes);
+    EXPECT_THROW(ListFolder(inbox, "READ"), platform::Error);
+
+    writeFile(inbox + "READ.hdr", "not an archive");
+    EXPECT_TRUE(ListFolder(inbox, "READ").isEmpty());
 }
