@@ -29,6 +29,8 @@ namespace {
 enum Column { kIcon, kFrom, kSubject, kDate, kAttachment, kMailType };
 constexpr int kMailIdRole = Qt::UserRole;
 constexpr int kIconRole = Qt::UserRole + 1;
+// The sort key of a text column is kept under this role plus the column's number.
+constexpr int kSortKeyRole = Qt::UserRole + 10;
 // Icons of the list: a mail never opened, and every other.
 constexpr int kIconNew = 0;
 constexpr int kIconOld = 1;
@@ -44,10 +46,10 @@ bool sameFolder(const QString &a, const QString &b)
 }
 
 // A sort key: ASCII letters in lower case, spaces and control characters trimmed at
-// both ends, compared byte by byte.
-QByteArray sortKey(const QTreeWidgetItem *item, int column)
+// both ends, compared byte by byte. Made once per row, as it is listed.
+QByteArray sortKey(const QString &text)
 {
-    QByteArray key = TrimControl(item->text(column).toUtf8());
+    QByteArray key = TrimControl(text.toUtf8());
     for (char &c : key) {
         if (c >= 'A' && c <= 'Z')
             c = char(c - 'A' + 'a');
@@ -298,6 +300,8 @@ void TfrmFolder::LoadMailHeader(const QString &folder)
         row->setIcon(kIcon, icon == kIconNew ? iconNew : iconOld);
         row->setData(kIcon, kIconRole, icon);
         row->setData(kIcon, kMailIdRole, mail.mailId);
+        for (const int c : {kFrom, kSubject, kDate})
+            row->setData(c, kSortKeyRole + c, sortKey(row->text(c)));
         rows << row;
     }
     ListView1->addTopLevelItems(rows);
@@ -313,7 +317,8 @@ int TfrmFolder::ListView1Compare(const QTreeWidgetItem *item1, const QTreeWidget
     const bool ascending = SortMode == kSortFrom      ? FromAscending
                            : SortMode == kSortSubject ? SubjectAscending
                                                       : DateAscending;
-    const int order = sign(sortKey(item1, column).compare(sortKey(item2, column)));
+    const int order = sign(item1->data(column, kSortKeyRole + column).toByteArray().compare(
+        item2->data(column, kSortKeyRole + column).toByteArray()));
     return ascending ? order : -order;
 }
 
@@ -335,32 +340,11 @@ void TfrmFolder::ListView1ColumnClick(int column)
     default:
         SortMode = kSortIcon;
     }
-    // Keys are made once per row, not once per comparison: a large folder sorts in
-    // a blink. The order is ListView1Compare's.
     QTreeWidgetItem *selected = selectedRow();
     QList<QTreeWidgetItem *> rows = ListView1->invisibleRootItem()->takeChildren();
-    struct Keyed {
-        QByteArray key;
-        int icon;
-        QTreeWidgetItem *row;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(rows.size());
-    const int textColumn = SortMode == kSortFrom ? kFrom : SortMode == kSortSubject ? kSubject : kDate;
-    for (QTreeWidgetItem *row : rows)
-        keyed.push_back({SortMode == kSortIcon ? QByteArray() : sortKey(row, textColumn),
-                         row->data(kIcon, kIconRole).toInt(), row});
-    const bool ascending = SortMode == kSortFrom      ? FromAscending
-                           : SortMode == kSortSubject ? SubjectAscending
-                                                      : DateAscending;
-    std::stable_sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
-        if (SortMode == kSortIcon)
-            return a.icon < b.icon;
-        return ascending ? a.key < b.key : b.key < a.key;
+    std::stable_sort(rows.begin(), rows.end(), [this](const QTreeWidgetItem *a, const QTreeWidgetItem *b) {
+        return ListView1Compare(a, b) < 0;
     });
-    rows.clear();
-    for (const Keyed &k : keyed)
-        rows << k.row;
     ListView1->addTopLevelItems(rows);
     if (selected)
         selected->setSelected(true);

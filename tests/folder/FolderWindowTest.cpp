@@ -123,6 +123,13 @@ TEST_F(FolderWindow, ListsAndSortsAsTheColumnsAreClicked)
     EXPECT_EQ(column(3).value(2).left(3), "Sat");
     EXPECT_EQ(folder->SortMode, TfrmFolder::kSortDate);
 
+    // The icon column: mails never opened first.
+    SetMailStatus(zip, inbox, "INBOX", "b@x", ' ');
+    folder->TabSet1Click();
+    clickColumn(0);
+    EXPECT_EQ(folder->MailIds(), QStringList({"a@x", "c@x", "b@x"}));
+    EXPECT_EQ(folder->SortMode, TfrmFolder::kSortIcon);
+
     showTab("SENT");
     EXPECT_EQ(list->headerItem()->text(1), "To");
     EXPECT_EQ(list->topLevelItemCount(), 0);
