@@ -25,6 +25,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -250,7 +251,8 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
     // Attachments: extracted under their names, then given their names in the target.
     const QString sourceAtt = AttachmentArchivePath(inboxDir, from);
     const QStringList entries = memberEntries(record);
-    if (!entries.isEmpty())
+    // Only a name already taken in the target costs a reading of its records.
+    if (std::any_of(entries.begin(), entries.end(), [&](const QString &e) { return target.attachmentTaken(e); }))
         target.release({}, unnamedAttachments(zip, inboxDir, to));
     QHash<QString, QString> renamed;   // entry -> member name in the target
     QList<zipwrite::MemberSource> attachments;
