@@ -5,7 +5,6 @@
 #include "common/ArchiveOps.h"
 #include "platform/Command.h"
 #include "platform/Prompts.h"
-#include "store/FolderOps.h"
 #include "store/SharedState.h"
 #include "store/TextOps.h"
 
@@ -34,7 +33,6 @@ constexpr int kSortKeyRole = Qt::UserRole + 10;
 // Icons of the list: a mail never opened, and every other.
 constexpr int kIconNew = 0;
 constexpr int kIconOld = 1;
-constexpr int kModeView = 0, kModeReply = 1, kModeForward = 2;
 
 const QString kInbox = QStringLiteral("INBOX");
 const QString kRead = QStringLiteral("READ");
@@ -350,7 +348,7 @@ void TfrmFolder::ListView1ColumnClick(int column)
         selected->setSelected(true);
 }
 
-void TfrmFolder::OpenMail(bool editable, int mode, QChar code)
+void TfrmFolder::OpenMail(bool editable, OpenMode mode, QChar code)
 {
     QTreeWidgetItem *row = selectedRow();
     if (!row || !frmEditor)
@@ -381,8 +379,7 @@ void TfrmFolder::OpenMail(bool editable, int mode, QChar code)
     }
     store.finish();
 
-    const OpenMode how = mode == kModeView ? OpenMode::View : mode == kModeReply ? OpenMode::Reply : OpenMode::Forward;
-    const std::optional<MailContent> mail = ReadMail(state_.ZipArchive1, state_.InboxDir, folder, mailId, how);
+    const std::optional<MailContent> mail = ReadMail(state_.ZipArchive1, state_.InboxDir, folder, mailId, mode);
     if (!mail)
         return;
     frmEditor->LoadMail(*mail);
@@ -400,19 +397,19 @@ void TfrmFolder::OpenMail(bool editable, int mode, QChar code)
 void TfrmFolder::tbViewClick()
 {
     if (selectedRow() && storeMayChange())
-        OpenMail(false, kModeView, u' ');
+        OpenMail(false, OpenMode::View, u' ');
 }
 
 void TfrmFolder::tbReplyClick()
 {
     if (selectedRow() && !sameFolder(CurrentFolder, kSent) && storeMayChange())
-        OpenMail(true, kModeReply, u'R');
+        OpenMail(true, OpenMode::Reply, u'R');
 }
 
 void TfrmFolder::tbForwardClick()
 {
     if (selectedRow() && !sameFolder(CurrentFolder, kSent) && storeMayChange())
-        OpenMail(true, kModeForward, u'F');
+        OpenMail(true, OpenMode::Forward, u'F');
 }
 
 void TfrmFolder::tbTrashClick()

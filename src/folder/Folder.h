@@ -4,6 +4,8 @@
 // add, rename and delete folders. The store work is FolderOps (store/FolderOps.h);
 // each handler checks its condition, asks what it must ask and calls it.
 
+#include "store/FolderOps.h"
+
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -75,7 +77,7 @@ private:
     QTreeWidgetItem *selectedRow() const;
     // Opens the selected mail in the editor after rewriting its status with `code`;
     // a mail in INBOX is filed to READ first and opened from there.
-    void OpenMail(bool editable, int mode, QChar code);
+    void OpenMail(bool editable, OpenMode mode, QChar code);
     // False, after telling the user, while a posting or fetching run is in progress.
     bool storeMayChange() const;
     void updateCommands();

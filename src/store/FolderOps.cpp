@@ -97,7 +97,7 @@ QStringList memberEntries(const HeaderRecord &record)
 
 // The mail's own record and, when it names attachment members, the attachment names
 // every other record of the folder gives (letter case ignored). Only a mail with
-// attachments costs a reading of all records, in one extraction.
+// attachment members costs a reading of all records, in one pass in memory.
 struct FolderRecords {
     bool found = false;
     QByteArray bytes;        // the mail's record as stored
