@@ -52,8 +52,13 @@ void TfrmNewFolder::Init(const QString &mode, const QString &currentFolder)
 
 void TfrmNewFolder::tbCloseClick()
 {
-    FolderName.clear();
     reject();
+}
+
+void TfrmNewFolder::reject()
+{
+    FolderName.clear();
+    QDialog::reject();
 }
 
 void TfrmNewFolder::tbSaveClick()

@@ -447,7 +447,8 @@ void TfrmFolder::tbAddClick()
     if (!frmNewFolder || !storeMayChange())
         return;
     frmNewFolder->Init("ADD");
-    frmNewFolder->exec();
+    if (frmNewFolder->exec() != QDialog::Accepted)
+        return;
     const QString name = FolderNameFromInput(frmNewFolder->FolderName);
     if (!name.isEmpty() && AddFolder(state_.ZipArchive1, state_.InboxDir, name))
         LoadFolder();
@@ -462,7 +463,8 @@ void TfrmFolder::tbRenameClick()
         return;
     }
     frmNewFolder->Init("RENAME", CurrentFolder);
-    frmNewFolder->exec();
+    if (frmNewFolder->exec() != QDialog::Accepted)
+        return;
     const QString name = FolderNameFromInput(frmNewFolder->FolderName);
     if (!name.isEmpty() && RenameFolder(state_.InboxDir, CurrentFolder, name))
         LoadFolder();
