@@ -66,6 +66,7 @@ TEST_F(MailRoad, PostedFetchedViewedFiledAndTrashed)
     testsupport::clearMailbox(kUser);
     ControlCentreState state;
     state.SetAppPath(home.path() + "/quorvel");
+    QDir().mkpath(state.InboxDir);
     QDir().mkpath(state.OutboxDir);
     const QString seed = home.file("seed/___.___");
     writeFile(seed, "placeholder");
