@@ -274,6 +274,9 @@ void TfrmControlCentre::tbFetchClick()
 
 void TfrmControlCentre::tbFolderClick()
 {
+    // The folder window opens mails into the editor and names folders in the dialog.
+    frmFolder->frmEditor = frmEditor;
+    frmFolder->frmNewFolder = frmNewFolder;
     SetFontFace(frmFolder, state_.DefaultFont);
     const QRect outer = frameGeometry();
     frmFolder->move(outer.left(), outer.top() + kFolderTopOffset);

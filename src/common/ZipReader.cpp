@@ -9,7 +9,10 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <zip.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -141,6 +144,88 @@ bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString 
     return copyExclusively(tempName, pos, target, mode);
 }
 
+// Reading every member of an archive of small members (a header archive of ten
+// thousand records) through libzip costs a stream set-up per member. Here the archive
+// is read once and each member's data inflated with one reused stream. It is used
+// only when the local headers follow one another exactly as the central directory
+// lists them, with sizes known up front (what our writer leaves); otherwise it hands
+// out nothing and returns false, and the caller reads member by member.
+constexpr qint64 kOnePassLimit = 64 * 1024 * 1024;
+
+bool readAllInOnePass(zip_t *z, const QString &archive, qint64 maxBytes, const Take &take)
+{
+    QFile file(archive);
+    if (file.size() > kOnePassLimit || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    struct Member {
+        QString name;
+        qint64 offset, compressed, size;
+        quint16 method;
+        quint32 crc;
+    };
+    std::vector<Member> members;
+    const zip_int64_t count = zip_get_num_entries(z, 0);
+    qint64 pos = 0;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char *raw = zip_get_name(z, zip_uint64_t(i), ZIP_FL_ENC_RAW);
+        zip_stat_t zs;
+        zip_stat_init(&zs);
+        if (!raw || zip_stat_index(z, zip_uint64_t(i), 0, &zs) != 0 || pos + 30 > bytes.size())
+            return false;
+        const char *h = bytes.constData() + pos;
+        const quint16 flags = zipfmt::get16(h + 6);
+        const quint16 method = zipfmt::get16(h + 8);
+        const quint32 compressed = zipfmt::get32(h + 18);
+        const quint16 nameLength = zipfmt::get16(h + 26);
+        const qint64 data = pos + 30 + nameLength + zipfmt::get16(h + 28);
+        if (zipfmt::get32(h) != 0x04034b50 || (flags & 0x9) != 0 || (method != 0 && method != 8)
+            || compressed == 0xFFFFFFFFu || compressed != zs.comp_size
+            || QByteArrayView(h + 30, nameLength) != QByteArrayView(raw)
+            || data + qint64(compressed) > bytes.size())
+            return false;
+        members.push_back({zipfmt::decodeName(QByteArray(raw), flags), data, compressed,
+                           qint64(zs.size), method, zs.crc});
+        pos = data + compressed;
+    }
+
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        return false;
+    struct End {
+        z_stream &s;
+        ~End() { inflateEnd(&s); }
+    } end{stream};
+    QString firstFailure;
+    for (const Member &m : members) {
+        if (m.name.endsWith('/') || m.size > maxBytes)
+            continue;
+        QByteArray out;
+        if (m.method == 0) {
+            out = bytes.mid(m.offset, m.compressed);
+        } else {
+            out.resize(m.size);
+            inflateReset(&stream);
+            stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData() + m.offset));
+            stream.avail_in = uInt(m.compressed);
+            stream.next_out = reinterpret_cast<Bytef *>(out.data());
+            stream.avail_out = uInt(m.size);
+            const int result = inflate(&stream, Z_FINISH);
+            if (result != Z_STREAM_END || stream.avail_out != 0)
+                out.clear();
+        }
+        if (out.size() != m.size || crc32(0, reinterpret_cast<const Bytef *>(out.constData()), uInt(out.size())) != m.crc) {
+            if (firstFailure.isEmpty())
+                firstFailure = "Cannot extract " + m.name + " from " + archive;
+            continue;
+        }
+        take(platform::bareFileName(m.name), out);
+    }
+    if (!firstFailure.isEmpty())
+        throw platform::Error(firstFailure);
+    return true;
+}
+
 } // namespace
 
 int extractMembers(const QString &archive, const QStringList &names, const QString &dir,
@@ -189,6 +274,76 @@ int extractMembers(const QString &archive, const QStringList &names, const QStri
     if (!firstFailure.isEmpty())
         throw platform::Error(firstFailure);
     return written;
+}
+
+void readMembers(const QString &archive, const QStringList &names, qint64 maxBytes,
+                 const Take &take)
+{
+    zipjournal::recoverArchive(archive);
+    int error = 0;
+    std::unique_ptr<zip_t, ZipCloser> z(
+        zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &error));
+    if (!z)
+        throw platform::Error("Cannot read zip file " + archive + ": " + libzipReason(error));
+    if (names.isEmpty() && readAllInOnePass(z.get(), archive, maxBytes, take))
+        return;
+
+    // Named members are looked up by name; only a name stored some other way (with a
+    // directory part, say) costs a look at every member.
+    std::vector<zip_uint64_t> wanted;
+    const zip_int64_t count = zip_get_num_entries(z.get(), 0);
+    for (const QString &name : names) {
+        const zip_int64_t at = zip_name_locate(z.get(), name.toUtf8().constData(), ZIP_FL_ENC_RAW);
+        if (at < 0) {
+            wanted.clear();
+            break;
+        }
+        wanted.push_back(zip_uint64_t(at));
+    }
+    if (wanted.empty()) {
+        for (zip_int64_t i = 0; i < count; ++i) {
+            const char *raw = zip_get_name(z.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
+            if (!raw)
+                continue;
+            const QString name = zipfmt::decodeName(QByteArray(raw), 0);
+            if (!names.isEmpty()
+                && std::none_of(names.begin(), names.end(),
+                                [&](const QString &s) { return zipfmt::nameMatches(name, s); }))
+                continue;
+            wanted.push_back(zip_uint64_t(i));
+        }
+    } else {
+        std::sort(wanted.begin(), wanted.end());
+    }
+
+    QString firstFailure;
+    for (const zip_uint64_t i : wanted) {
+        const QString name = zipfmt::decodeName(QByteArray(zip_get_name(z.get(), i, ZIP_FL_ENC_RAW)), 0);
+        if (name.endsWith('/'))
+            continue;
+        zip_stat_t zs;
+        zip_stat_init(&zs);
+        if (zip_stat_index(z.get(), i, 0, &zs) != 0 || !(zs.valid & ZIP_STAT_SIZE)
+            || qint64(zs.size) > maxBytes)
+            continue;
+        QByteArray data(qsizetype(zs.size), Qt::Uninitialized);
+        std::unique_ptr<zip_file_t, FileCloser> in(zip_fopen_index(z.get(), i, 0));
+        qint64 got = 0;
+        while (in && got < data.size()) {
+            const zip_int64_t n = zip_fread(in.get(), data.data() + got, zip_uint64_t(data.size() - got));
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        if (!in || got != data.size()) {
+            if (firstFailure.isEmpty())
+                firstFailure = "Cannot extract " + name + " from " + archive;
+            continue;
+        }
+        take(platform::bareFileName(name), data);
+    }
+    if (!firstFailure.isEmpty())
+        throw platform::Error(firstFailure);
 }
 
 void refuseNoReplaceRenameForTesting(bool refuse)

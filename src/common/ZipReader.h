@@ -1,6 +1,7 @@
 #pragma once
 // Extracting archive members, through libzip.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -19,6 +20,15 @@ using Announce = std::function<void(const QString &name, qint64 size)>;
 // platform::Error names it; an archive that cannot be opened throws at once.
 int extractMembers(const QString &archive, const QStringList &names, const QString &dir,
                    const Announce &announce = {});
+
+// Reads the members named by `names` (every member when `names` is empty) into
+// memory, in archive order, handing each to `take` with its bare, sanitised name.
+// Nothing is written to disk: listing a folder of ten thousand records costs one
+// pass over its archive. A member larger than `maxBytes` is passed over. Failures
+// are raised as by extractMembers.
+using Take = std::function<void(const QString &name, const QByteArray &data)>;
+void readMembers(const QString &archive, const QStringList &names, qint64 maxBytes,
+                 const Take &take);
 
 // Test seam: makes the no-replace rename fail as on a file system without it.
 void refuseNoReplaceRenameForTesting(bool refuse);

@@ -20,6 +20,9 @@ TfrmNewFolder::TfrmNewFolder(QWidget *parent)
     close->setObjectName("tbClose");
     auto *save = new QPushButton("Save", this);
     save->setObjectName("tbSave");
+    // Enter in the name box saves; Close must be clicked.
+    close->setAutoDefault(false);
+    save->setDefault(true);
     buttons->addWidget(close);
     buttons->addWidget(save);
     buttons->addStretch(1);
@@ -49,8 +52,13 @@ void TfrmNewFolder::Init(const QString &mode, const QString &currentFolder)
 
 void TfrmNewFolder::tbCloseClick()
 {
-    FolderName.clear();
     reject();
+}
+
+void TfrmNewFolder::reject()
+{
+    FolderName.clear();
+    QDialog::reject();
 }
 
 void TfrmNewFolder::tbSaveClick()

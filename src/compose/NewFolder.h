@@ -23,6 +23,9 @@ public:
     void tbCloseClick();
     void tbSaveClick();
 
+    // Every way out but "Save" (Escape included) leaves FolderName empty.
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent *event) override;
 };

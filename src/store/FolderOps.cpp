@@ -3,14 +3,20 @@
 #include "store/AttachmentDescriptor.h"
 #include "store/FolderNames.h"
 #include "store/HeaderRecord.h"
+#include "store/MailIdentifier.h"
+#include "store/SharedState.h"
 #include "store/StorePaths.h"
 #include "store/TextOps.h"
 
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
+#include "common/ZipReader.h"
+#include "mime/EncodedWords.h"
 #include "platform/Error.h"
+#include "platform/FileUtil.h"
 #include "platform/Paths.h"
 #include "platform/Prompts.h"
+#include "platform/Sanitiser.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,9 +25,27 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 QString folded(const QString &name) { return name.toCaseFolded(); }
+
+// A record is a few lines and a mail's raw header; anything far larger is no record.
+constexpr qint64 kMaxRecordBytes = 16 * 1024 * 1024;
+
+std::function<void(const char *)> &moveStepHook()
+{
+    static std::function<void(const char *)> hook;
+    return hook;
+}
+
+void step(const char *name)
+{
+    if (moveStepHook())
+        moveStepHook()(name);
+}
 
 // A private scratch directory below the inbox's working directory, gone with the object.
 class Scratch {
@@ -45,6 +69,20 @@ private:
     QTemporaryDir dir_;
 };
 
+// Member `name` of `archive`, read in memory without listing the archive's members
+// first; nothing when there is no such member. A missing archive is reported.
+std::optional<QByteArray> readMember(const QString &archive, const QString &name)
+{
+    if (!QFileInfo(archive).isFile()) {
+        platform::prompts().information("File " + archive + " is missing");
+        return std::nullopt;
+    }
+    std::optional<QByteArray> out;
+    zipread::readMembers(archive, {name}, std::numeric_limits<qint64>::max(),
+                         [&](const QString &, const QByteArray &data) { out = data; });
+    return out;
+}
+
 // The descriptor entries that name members of the folder's attachment archive (a SENT
 // copy's attached files are paths on disk and name none), each once.
 QStringList memberEntries(const HeaderRecord &record)
@@ -59,7 +97,7 @@ QStringList memberEntries(const HeaderRecord &record)
 
 // The mail's own record and, when it names attachment members, the attachment names
 // every other record of the folder gives (letter case ignored). Only a mail with
-// attachments costs a reading of all records, in one extraction.
+// attachment members costs a reading of all records, in one pass in memory.
 struct FolderRecords {
     bool found = false;
     QByteArray bytes;        // the mail's record as stored
@@ -67,33 +105,50 @@ struct FolderRecords {
     QSet<QString> othersEntries;
 };
 
-FolderRecords readRecords(TZipArchive &zip, const QString &inboxDir, const QString &folder,
-                          const QString &mailId, const Scratch &scratch)
+FolderRecords readRecords(const QString &inboxDir, const QString &folder,
+                          const QString &mailId)
 {
     FolderRecords out;
     const QString archive = HeaderArchivePath(inboxDir, folder);
-    const QString copy = ExtractMemberCopy(zip, archive, mailId, inboxDir);
-    if (copy.isEmpty())
+    const std::optional<QByteArray> bytes = readMember(archive, mailId);
+    if (!bytes)
         return out;
     out.found = true;
-    out.bytes = ReadStoreFile(copy);
-    QFile::remove(copy);
+    out.bytes = *bytes;
     out.record = ParseHeaderRecord(out.bytes);
     if (memberEntries(out.record).isEmpty())
         return out;
 
-    const QString dir = scratch.sub(QStringLiteral("records"));
-    zip.setZipFilename(archive);
-    zip.FSpecArgs.clear();
-    zip.setExtrBaseDir(dir);
-    zip.Extract();
-    for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+    zipread::readMembers(archive, {}, kMaxRecordBytes, [&](const QString &name, const QByteArray &data) {
         if (name == kPlaceholderMember || name == mailId)
-            continue;
-        for (const QString &entry : DescriptorEntries(ParseHeaderRecord(ReadStoreFile(dir + name)).attach))
+            return;
+        for (const QString &entry : DescriptorEntries(ParseHeaderRecord(data).attach))
             out.othersEntries.insert(folded(entry));
-    }
+    });
     return out;
+}
+
+// Members of the folder's attachment archive that no record names: copies a move cut
+// short left behind. They belong to no mail, so a move may replace them.
+QStringList unnamedAttachments(TZipArchive &zip, const QString &inboxDir, const QString &folder)
+{
+    const QString attachments = AttachmentArchivePath(inboxDir, folder);
+    const QString records = HeaderArchivePath(inboxDir, folder);
+    if (!QFileInfo(attachments).isFile() || !QFileInfo(records).isFile())
+        return {};
+    QSet<QString> named;
+    zipread::readMembers(records, {}, kMaxRecordBytes, [&](const QString &, const QByteArray &data) {
+        for (const QString &entry : DescriptorEntries(ParseHeaderRecord(data).attach))
+            named.insert(folded(entry));
+    });
+    QStringList unnamed;
+    zip.setZipFilename(attachments);
+    for (const ZipDirEntry &member : zip.MemberList()) {
+        const QString name = platform::bareFileName(member.fileName);
+        if (!named.contains(folded(name)))
+            unnamed << name;
+    }
+    return unnamed;
 }
 
 void deleteMembers(TZipArchive &zip, const QString &archive, const QStringList &names)
@@ -120,28 +175,23 @@ void addMembers(TZipArchive &zip, const QString &archive,
         throw platform::Error("Unable to add to " + archive);
 }
 
-// The record with its "ATTACH:" line (the one the record's writer puts at the start of
-// a line, before "HEADER:") holding `descriptor`; every other byte stays as stored.
-QByteArray withDescriptor(const QByteArray &record, const QByteArray &descriptor)
+// The record with the line of `key` (the one the record's writer puts at the start of
+// a line, before "HEADER:") holding `value`; every other byte stays as stored.
+QByteArray withField(const QByteArray &record, const QByteArray &key, const QByteArray &value)
 {
     QByteArrayList lines = record.split('\n');
     for (QByteArray &line : lines) {
         if (line.startsWith("HEADER:"))
             break;
-        if (line.startsWith("ATTACH:")) {
-            line = "ATTACH:" + descriptor + (line.endsWith('\r') ? "\r" : "");
+        if (line.startsWith(key)) {
+            line = key + value + (line.endsWith('\r') ? "\r" : "");
             return lines.join('\n');
         }
     }
-    const HeaderRecord r = ParseHeaderRecord(record);
-    return FormatHeaderRecord(r.date, r.ownMail(), r.status, descriptor, r.rawHeader, r.subject,
+    HeaderRecord r = ParseHeaderRecord(record);
+    (key == "STATUS:" ? r.status : r.attach) = value;
+    return FormatHeaderRecord(r.date, r.ownMail(), r.status, r.attach, r.rawHeader, r.subject,
                               r.from);
-}
-
-void syncStore()
-{
-    if (!syncArchives())
-        throw platform::Error(QStringLiteral("The mail store could not be saved to disk"));
 }
 
 // Takes the mail out of `folder`: record first, so it is no longer listed, then its
@@ -150,7 +200,9 @@ void removeMail(TZipArchive &zip, const QString &inboxDir, const QString &folder
                 const QString &mailId, const FolderRecords &records)
 {
     DeleteFromArchive(zip, HeaderArchivePath(inboxDir, folder), mailId);
+    step("record-removed");
     DeleteFromArchive(zip, BodyArchivePath(inboxDir, folder), mailId);
+    step("body-removed");
     QStringList own;
     for (const QString &entry : memberEntries(records.record)) {
         if (!records.othersEntries.contains(folded(entry)))
@@ -164,12 +216,12 @@ void removeMail(TZipArchive &zip, const QString &inboxDir, const QString &folder
 bool deleteMail(TZipArchive &zip, const QString &inboxDir, const QString &folder,
                 const QString &mailId)
 {
-    const Scratch scratch(inboxDir);
-    const FolderRecords records = readRecords(zip, inboxDir, folder, mailId, scratch);
+    StoreCommand command;
+    const FolderRecords records = readRecords(inboxDir, folder, mailId);
     if (!records.found)
         return false;
     removeMail(zip, inboxDir, folder, mailId, records);
-    syncStore();
+    command.finish();
     return true;
 }
 
@@ -178,8 +230,9 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
 {
     if (folded(from) == folded(to))
         return mailId;
+    StoreCommand command;
     const Scratch scratch(inboxDir);
-    const FolderRecords records = readRecords(zip, inboxDir, from, mailId, scratch);
+    const FolderRecords records = readRecords(inboxDir, from, mailId);
     if (!records.found)
         return {};
     const HeaderRecord &record = records.record;
@@ -191,13 +244,16 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
     });
     if (choice.sameMessage) {
         removeMail(zip, inboxDir, from, mailId, records);
-        syncStore();
+        command.finish();
         return choice.mailId;
     }
 
     // Attachments: extracted under their names, then given their names in the target.
     const QString sourceAtt = AttachmentArchivePath(inboxDir, from);
     const QStringList entries = memberEntries(record);
+    // Only a name already taken in the target costs a reading of its records.
+    if (std::any_of(entries.begin(), entries.end(), [&](const QString &e) { return target.attachmentTaken(e); }))
+        target.release({}, unnamedAttachments(zip, inboxDir, to));
     QHash<QString, QString> renamed;   // entry -> member name in the target
     QList<zipwrite::MemberSource> attachments;
     if (!entries.isEmpty() && QFileInfo(sourceAtt).isFile()) {
@@ -232,29 +288,297 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
         descriptorChanged |= newEntries.last() != entry;
     }
     if (descriptorChanged)
-        recordBytes = withDescriptor(
-            records.bytes, FormatAttachmentDescriptor(DescriptorCount(record.attach), newEntries));
+        recordBytes = withField(
+            records.bytes, "ATTACH:", FormatAttachmentDescriptor(DescriptorCount(record.attach), newEntries));
 
     QList<zipwrite::MemberSource> body;
-    const QString bodyCopy = ExtractMemberCopy(zip, BodyArchivePath(inboxDir, from), mailId, inboxDir);
-    if (!bodyCopy.isEmpty()) {
-        const QString bodyFile = scratch.sub(QStringLiteral("body")) + choice.mailId;
-        const bool moved = QFile::rename(bodyCopy, bodyFile);
-        QFile::remove(bodyCopy);
-        if (!moved)
-            throw platform::Error("Cannot create file " + bodyFile);
-        body << zipwrite::MemberSource::file(bodyFile);
+    const QString sourceBody = BodyArchivePath(inboxDir, from);
+    if (!QFileInfo(sourceBody).isFile()) {
+        platform::prompts().information("File " + sourceBody + " is missing");
+    } else {
+        // Extracted under its own name, then given the name it has in the target.
+        const QString extracted = scratch.sub(QStringLiteral("body"));
+        const QString bodyFile = scratch.sub(QStringLiteral("body-to")) + choice.mailId;
+        if (platform::sanitizeFileName(mailId) == mailId
+            && zipread::extractMembers(sourceBody, {mailId}, extracted) == 1) {
+            if (!QFile::rename(extracted + mailId, bodyFile))
+                throw platform::Error("Cannot create file " + bodyFile);
+            body << zipwrite::MemberSource::file(bodyFile);
+        }
     }
 
     // The record goes in last, so the target lists the mail only once it is whole.
     addMembers(zip, AttachmentArchivePath(inboxDir, to), attachments);
+    step("attachments-added");
     addMembers(zip, BodyArchivePath(inboxDir, to), body);
+    step("body-added");
     addMembers(zip, HeaderArchivePath(inboxDir, to),
                {zipwrite::MemberSource::bytes(choice.mailId, recordBytes)});
+    step("record-added");
     // Members another mail of the source folder still names stay there for it.
     FolderRecords leaving = records;
     leaving.record.attach = FormatAttachmentDescriptor(0, renamed.keys());
     removeMail(zip, inboxDir, from, mailId, leaving);
-    syncStore();
+    command.finish();
     return choice.mailId;
+}
+
+void setMoveStepHookForTesting(std::function<void(const char *)> hook)
+{
+    moveStepHook() = std::move(hook);
+}
+
+// ---- Listing and reading ------------------------------------------------------------
+
+QList<FolderMail> ListFolder(const QString &inboxDir, const QString &folder)
+{
+    const QString archive = HeaderArchivePath(inboxDir, folder);
+    QList<FolderMail> mails;
+    if (!QFileInfo(archive).isFile()) {
+        platform::prompts().information("File " + archive + " is missing");
+        return mails;
+    }
+    // A file that is no archive at all lists nothing, as the archive component's
+    // member list of such a file holds nothing.
+    QFile file(archive);
+    if (!file.open(QIODevice::ReadOnly) || !file.read(2).startsWith("PK"))
+        return mails;
+    file.close();
+    zipread::readMembers(archive, {}, kMaxRecordBytes, [&](const QString &name, const QByteArray &data) {
+        if (name != kPlaceholderMember)
+            mails.append({name, ParseHeaderRecord(data)});
+    });
+    return mails;
+}
+
+QString DisplayText(const QByteArray &field)
+{
+    return mime::decodeHeaderText(field);
+}
+
+QString ReplyAddress(const QString &from)
+{
+    const qsizetype close = from.lastIndexOf('>');
+    const qsizetype open = close < 0 ? -1 : from.lastIndexOf('<', close);
+    if (open >= 0) {
+        const QString address = from.mid(open + 1, close - open - 1).trimmed();
+        if (!address.isEmpty())
+            return address;
+    }
+    return from.trimmed();
+}
+
+namespace {
+
+// The record `mailId` of `folder` as stored; nothing when there is none.
+std::optional<QByteArray> recordBytes(const QString &inboxDir, const QString &folder,
+                                      const QString &mailId)
+{
+    return readMember(HeaderArchivePath(inboxDir, folder), mailId);
+}
+
+// A quorvel mail's body: the RTF document P.doc of its package P.m, the package
+// extracted from the folder's attachment archive into a private scratch directory.
+QByteArray packageBody(TZipArchive &zip, const QString &inboxDir, const QString &folder,
+                       const QString &packageName)
+{
+    if (!IsMemberName(packageName))
+        return {};
+    const QString archive = AttachmentArchivePath(inboxDir, folder);
+    const Scratch scratch(inboxDir);
+    const QString dir = scratch.sub(QStringLiteral("package"));
+    if (!ExtractFromArchive(zip, archive, packageName, dir) || !QFileInfo(dir + packageName).isFile())
+        return {};
+    QString p = packageName;
+    CutAtDot(p);
+    QByteArray body;
+    zipread::readMembers(dir + packageName, {PackageBodyName(p)}, std::numeric_limits<qint64>::max(),
+                         [&](const QString &, const QByteArray &data) { body = data; });
+    return body;
+}
+
+} // namespace
+
+std::optional<MailContent> ReadMail(TZipArchive &zip, const QString &inboxDir,
+                                    const QString &folder, const QString &mailId,
+                                    OpenMode mode)
+{
+    const std::optional<QByteArray> bytes = recordBytes(inboxDir, folder, mailId);
+    if (!bytes)
+        return std::nullopt;
+    const HeaderRecord record = ParseHeaderRecord(*bytes);
+
+    MailContent mail;
+    const QString from = DisplayText(record.from);
+    mail.subject = DisplayText(record.subject);
+    if (mode == OpenMode::View)
+        mail.recipients << from;
+    else if (mode == OpenMode::Reply)
+        mail.recipients << ReplyAddress(from);
+    else
+        mail.subject.prepend(QStringLiteral("FW:"));
+
+    if (record.ownMail()) {
+        mail.richText = true;
+        mail.body = packageBody(zip, inboxDir, folder, DescriptorPackageName(record.attach));
+        mail.attachments = DescriptorEntriesAfterPackage(record.attach);
+    } else {
+        mail.attachments = DescriptorEntries(record.attach);
+        if (const auto body = readMember(BodyArchivePath(inboxDir, folder), mailId))
+            mail.body = TextFromStore(*body).toUtf8();
+    }
+    return mail;
+}
+
+bool SetMailStatus(TZipArchive &zip, const QString &inboxDir, const QString &folder,
+                   const QString &mailId, QChar code)
+{
+    StoreCommand command;
+    const std::optional<QByteArray> bytes = recordBytes(inboxDir, folder, mailId);
+    if (!bytes)
+        return false;
+    QByteArray status;
+    if (code == u'F')
+        status = kStatusForward;
+    else if (code == u'R')
+        status = kStatusReplied;
+    else if (code == u' ')
+        status = kStatusRead;
+    if (status.isEmpty() || ParseHeaderRecord(*bytes).status == status)
+        return true;
+    addMembers(zip, HeaderArchivePath(inboxDir, folder),
+               {zipwrite::MemberSource::bytes(mailId, withField(*bytes, "STATUS:", status))});
+    command.finish();
+    return true;
+}
+
+// ---- Folders -----------------------------------------------------------------------
+
+namespace {
+
+const QStringList kExtensions = {QStringLiteral(".hdr"), QStringLiteral(".fdr"), QStringLiteral(".att")};
+
+QString archivePath(const QString &inboxDir, const QString &folder, const QString &extension)
+{
+    return extension == kExtensions[0]   ? HeaderArchivePath(inboxDir, folder)
+           : extension == kExtensions[1] ? BodyArchivePath(inboxDir, folder)
+                                         : AttachmentArchivePath(inboxDir, folder);
+}
+
+// Renames and deletions of whole archives bypass the archive component: its journals
+// must be gone first, and the directory flushed after.
+void settleArchives()
+{
+    StoreCommand command;
+    command.finish();
+}
+
+void syncInbox(const QString &inboxDir)
+{
+    if (!platform::syncPath(inboxDir))
+        throw platform::Error("Cannot save changes to " + inboxDir);
+}
+
+} // namespace
+
+QStringList ListFolders(const QString &inboxDir)
+{
+    QStringList folders;
+    for (QString name : ControlCentreState::FileListBox1(inboxDir, QStringLiteral("*.hdr"))) {
+        CutAtDot(name);
+        folders << name;
+    }
+    return folders;
+}
+
+bool IsDefaultFolder(const QString &folder)
+{
+    for (const char *name : {"INBOX", "READ", "SENT"}) {
+        if (folder.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString FolderNameFromInput(const QString &typed)
+{
+    QString name = typed;
+    CutAtDot(name);
+    name = TrimControl(name);
+    return name.isEmpty() ? QString() : platform::sanitizeFileName(name);
+}
+
+bool AddFolder(TZipArchive &zip, const QString &inboxDir, const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    if (name.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0
+        || name.compare(QLatin1String("SENT"), Qt::CaseInsensitive) == 0) {
+        platform::prompts().warning(name + " is a default folder!");
+        return false;
+    }
+    const QString archive = HeaderArchivePath(inboxDir, name);
+    if (QFileInfo::exists(archive)) {
+        platform::prompts().warning(archive + " is an existing folder!");
+        return false;
+    }
+    StoreCommand command;
+    QByteArray placeholder = "placeholder";
+    const QString copy = ExtractMemberCopy(zip, HeaderArchivePath(inboxDir, QStringLiteral("INBOX")),
+                                           kPlaceholderMember, inboxDir);
+    if (!copy.isEmpty()) {
+        placeholder = ReadStoreFile(copy);
+        QFile::remove(copy);
+    }
+    addMembers(zip, archive, {zipwrite::MemberSource::bytes(kPlaceholderMember, placeholder)});
+    command.finish();
+    return true;
+}
+
+bool RenameFolder(const QString &inboxDir, const QString &folder, const QString &name)
+{
+    if (IsDefaultFolder(folder)) {
+        platform::prompts().warning(QStringLiteral("INBOX is the default folder, renaming is not permitted"));
+        return false;
+    }
+    if (name.isEmpty())
+        return false;
+    for (const QString &path : {BodyArchivePath(inboxDir, name), HeaderArchivePath(inboxDir, name)}) {
+        if (QFileInfo::exists(path)) {
+            platform::prompts().warning(path + " is an existing folder!");
+            return false;
+        }
+    }
+    settleArchives();
+    QList<QPair<QString, QString>> done;
+    for (const QString &extension : kExtensions) {
+        const QString from = archivePath(inboxDir, folder, extension);
+        if (!QFileInfo::exists(from))
+            continue;
+        const QString to = archivePath(inboxDir, name, extension);
+        if (!QFile::rename(from, to)) {
+            for (const auto &[renamedFrom, renamedTo] : done)
+                QFile::rename(renamedTo, renamedFrom);
+            throw platform::Error("Cannot rename " + from + " to " + to);
+        }
+        done.append({from, to});
+    }
+    syncInbox(inboxDir);
+    return true;
+}
+
+bool DeleteFolder(const QString &inboxDir, const QString &folder)
+{
+    if (IsDefaultFolder(folder)) {
+        platform::prompts().warning(QStringLiteral("INBOX is the default folder, deletion is not permitted"));
+        return false;
+    }
+    settleArchives();
+    for (const QString &extension : kExtensions) {
+        const QString path = archivePath(inboxDir, folder, extension);
+        if (QFileInfo::exists(path) && !QFile::remove(path))
+            throw platform::Error("Cannot delete " + path);
+    }
+    syncInbox(inboxDir);
+    return true;
 }

@@ -62,7 +62,11 @@ QByteArray FormatHeaderRecord(const QByteArray &date, bool ownMail, const QByteA
     return out;
 }
 
-HeaderRecord ParseHeaderRecord(QIODevice &in)
+namespace {
+
+// The reading rule over lines given by `nextLine` (false at the end of the data).
+template <typename NextLine>
+HeaderRecord parseLines(NextLine nextLine)
 {
     HeaderRecord record;
     QByteArray line;
@@ -70,7 +74,7 @@ HeaderRecord ParseHeaderRecord(QIODevice &in)
     bool done = false;
     // Reading goes on past the point where the fields are complete only to collect the
     // raw header lines; the fields no longer change then.
-    while (ReadStoreLine(in, line)) {
+    while (nextLine(line)) {
         if (afterHeaderLine)
             record.rawHeader += "\r\n" + line;
         else if (line.startsWith("HEADER:")) {
@@ -89,10 +93,30 @@ HeaderRecord ParseHeaderRecord(QIODevice &in)
     return record;
 }
 
+} // namespace
+
+HeaderRecord ParseHeaderRecord(QIODevice &in)
+{
+    return parseLines([&](QByteArray &line) { return ReadStoreLine(in, line); });
+}
+
+// Lines cut straight from the bytes: listing a folder parses ten thousand records.
 HeaderRecord ParseHeaderRecord(const QByteArray &content)
 {
-    ByteSource in(content);
-    return ParseHeaderRecord(in);
+    qsizetype pos = 0;
+    return parseLines([&](QByteArray &line) {
+        if (pos >= content.size())
+            return false;
+        qsizetype end = content.indexOf('\n', pos);
+        const qsizetype next = end < 0 ? content.size() : end + 1;
+        if (end < 0)
+            end = content.size();
+        line = content.mid(pos, end - pos);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        pos = next;
+        return true;
+    });
 }
 
 HeaderRecord ReadHeaderRecordFile(const QString &path)

@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -54,6 +55,14 @@ TEST(NewFolder, SaveCutsAtTheFirstDotAndCloseGivesNothing)
     dialog.edFolderName->setText("Other");
     clickLater(&dialog, "tbClose");
     dialog.exec();
+    EXPECT_TRUE(dialog.FolderName.isEmpty());
+
+    // Enter saves; Escape, after a saved name, gives nothing either.
+    QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(dialog.edFolderName, Qt::Key_Return); });
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog.FolderName, "Other");
+    QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(dialog.edFolderName, Qt::Key_Escape); });
+    EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_TRUE(dialog.FolderName.isEmpty());
 }
 
