@@ -40,16 +40,22 @@ void LineClient::fail(const QString &text)
 
 qint64 LineClient::countMs(int seconds) const { return qint64(seconds) * (Wait() ? Wait()->Interval() : 1000); }
 
-void LineClient::SendCommand(const QByteArray &text)
+void LineClient::SendCommand(const QByteArray &text) { SendCommands({text}); }
+
+void LineClient::SendCommands(const QList<QByteArray> &commands)
 {
-    if (!canSend())
+    if (!canSend() || commands.isEmpty())
         return;
-    Display(QStringLiteral("> ") + QString::fromUtf8(text));
+    QByteArray all;
+    for (const QByteArray &text : commands) {
+        Display(QStringLiteral("> ") + QString::fromUtf8(text));
+        all += text + "\r\n";
+    }
     letEventsRun();
     // The events may have brought the server's close: then nothing is sent.
     if (!canSend() || FSocket->State() != wsConnected)
         return;
-    FSocket->SendText(text + "\r\n");
+    FSocket->SendText(all);
 }
 
 bool LineClient::ReadReplyLine(int timeoutSeconds, const QElapsedTimer &since, QByteArray &line)

@@ -359,10 +359,66 @@ TEST(Pop3ClientTest, AFloodWithoutLineEndsStaysBounded)
     clock.start();
     EXPECT_FALSE(pop.client.Stat());
     EXPECT_LT(clock.elapsed(), 5000);
-    EXPECT_EQ(pop.client.LastResponse().size(), 254);
+    EXPECT_EQ(pop.client.LastResponse().size(), net::LineClient::kMaxReplyLength);
     EXPECT_LE(pop.client.Socket()->Buffered(),
               TCustomAsyncSocket::kReceiveHighWater + TCustomAsyncSocket::kReceiveBlock);
     pop.client.Quit();
     EXPECT_EQ(pop.client.ProtocolState(), pop3Disconnected);
+    EXPECT_EQ(server.verdict(), "");
+}
+
+TEST(Pop3ClientTest, LongStatusLinesKeepTheConversationInStep)
+{
+    const QByteArray stat = "+OK 2 320 " + QByteArray(390, 's');
+    const QByteArray uidl = "+OK 1 uid-one " + QByteArray(386, 'u');
+    ScriptedServer server(loggedIn({"C: STAT", Step::raw(stat + "\r\n"), "C: UIDL 1", Step::raw(uidl + "\r\n"),
+                                    "C: NOOP", "S: +OK", "C: QUIT", "S: +OK"}));
+    Pop3 pop(server.port());
+    EXPECT_TRUE(pop.client.Stat()) << pop.error();
+    EXPECT_EQ(pop.client.LastResponse(), stat);
+    EXPECT_EQ(pop.client.MsgCount(), 2);
+    pop.client.MsgNum = 1;
+    EXPECT_TRUE(pop.client.Uidl());
+    EXPECT_EQ(pop.client.MsgUidl().toStdString(), "uid-one");
+    EXPECT_TRUE(pop.client.Noop());
+    EXPECT_EQ(pop.last(), "+OK");
+    pop.client.Quit();
+    EXPECT_EQ(server.verdict(), "");
+}
+
+// Commands written ahead of their replies: the server sees them all before it
+// answers, and a refused reply in the middle leaves the later ones matched.
+TEST(Pop3ClientTest, PipelinedCommandsAndTheirRepliesInOrder)
+{
+    ScriptedServer server(loggedIn({
+        "C: CAPA", "S: +OK", "S: TOP", "S: pipelining", "S: UIDL", "S: .",
+        "C: UIDL 1", "C: UIDL 2", "C: RETR 1", "C: RETR 2", "C: DELE 1",
+        "S: +OK 1 one", "S: -ERR no such message", "S: -ERR locked", "S: +OK", "S: ..x", "S: .", "S: +OK",
+        "C: RETR 3", "S: +OK", "S: first", "<close>",
+    }));
+    Pop3 pop(server.port());
+    EXPECT_FALSE(pop.client.Send({"UIDL 1"})); // not logged in: nothing sent
+    EXPECT_TRUE(pop.client.Capa()) << pop.error();
+    EXPECT_EQ(pop.client.Capabilities(), QList<QByteArray>({"TOP", "pipelining", "UIDL"}));
+    EXPECT_TRUE(pop.client.HasCapability("PIPELINING"));
+    EXPECT_FALSE(pop.client.HasCapability("STLS"));
+    EXPECT_TRUE(pop.client.Send({"UIDL 1", "UIDL 2", "RETR 1", "RETR 2", "DELE 1"}));
+    EXPECT_TRUE(pop.client.ReadUidl());
+    EXPECT_EQ(pop.client.MsgUidl().toStdString(), "one");
+    EXPECT_FALSE(pop.client.ReadUidl());
+    EXPECT_TRUE(pop.client.ReplyWhole());
+    EXPECT_FALSE(pop.client.ReadRetr());
+    EXPECT_EQ(pop.last(), "-ERR locked");
+    EXPECT_TRUE(pop.client.ReadRetr());
+    EXPECT_TRUE(pop.client.ReadReply());
+    EXPECT_EQ(pop.lines, QList<QByteArray>{".x"});
+    EXPECT_EQ(pop.events, QStringList({"begin", "end"}));
+
+    // The connection lost inside a pipelined retrieval.
+    EXPECT_TRUE(pop.client.Send({"RETR 3"}));
+    EXPECT_FALSE(pop.client.ReadRetr());
+    EXPECT_EQ(pop.error(), "-ERR Disconneced unexpectedly");
+    EXPECT_EQ(pop.client.ProtocolState(), pop3Disconnected);
+    EXPECT_FALSE(pop.client.Send({"RETR 4"}));
     EXPECT_EQ(server.verdict(), "");
 }
