@@ -9,6 +9,12 @@
 // request is honoured between messages only. After a session that committed
 // deletions the server numbers its messages anew, so a run that has to connect
 // again learns the numbers again and goes on with the unique-ids it has not handled.
+//
+// With pipelining, the UIDL commands go out in batches and the RETR commands of the
+// messages to fetch a few ahead, so that the server never waits for the run; the
+// messages are still handled one by one in their order, and a DELE still goes out
+// only after its message is written. A reply that does not come whole ends the
+// pipelining: the rest of the run goes one command at a time.
 
 #include "transfer/RunProgress.h"
 
@@ -46,6 +52,11 @@ public:
     Pop3Account Account;
     // What the run may hold in memory of messages the server keeps.
     qint64 MaxHeldBytes = 32 * 1024 * 1024;
+    // A mailbox of at least this many messages, on a server whose capabilities list
+    // PIPELINING (RFC 2449), is fetched with commands sent ahead of their replies. A
+    // smaller one, and every other server, get one command at a time: there the
+    // saving is small, and asking for the capabilities costs a round trip itself.
+    int PipelineFrom = 8;
 
     // The status of the last command (label + " started", " ok" or " failed").
     std::function<void(const QString &)> OnStatus;
