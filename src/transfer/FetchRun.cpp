@@ -613,8 +613,9 @@ void FetchRun::fetchAll(Session &session, int count)
 
     bool complete = true;
     for (qsizetype i = 0; i < work.size(); ++i) {
-        // The messages already asked for are received first.
-        if (stopRequested() && session.retrsPending() == 0) {
+        // A message whose RETR is out is received first; the replies still out after
+        // the stop are read and dropped when the session ends.
+        if (stopRequested() && !(work[i].asked && session.outstanding(work[i].number))) {
             complete = false;
             break;
         }

@@ -799,4 +799,29 @@ TEST_F(FetchRun, AConnectionLostInsideAPipelinedRetrieval)
     EXPECT_EQ(flushes[0].last(), "DELE 3");
 }
 
+// A stop request during a pipelined run: the messages asked for up to the next one
+// that is not are stored; the reply to a RETR still out is read and dropped.
+TEST_F(FetchRun, AStopDuringAPipelinedRunKeepsTheConversationInStep)
+{
+    state.HistoryList << "20261207 u3.txt";
+    Script s;
+    s.login(4).pipelining().ahead("UIDL", {1, 2, 3, 4}) << "S: +OK 1 u1" << "S: +OK 2 u2" << "S: +OK 3 u3"
+                                                       << "S: +OK 4 u4";
+    s.ahead("RETR", {1, 2, 4}) << "S: +OK" << onTheWire(kOne) << "S: +OK" << onTheWire(kTwo) << "S: +OK"
+                               << onTheWire(kFour);
+    s.quit();
+    ScriptedServer server(s.steps);
+    TfrmGetMail::setStepHookForTesting([&](const char *step) {
+        if (QByteArray(step) == "retr-line")
+            state.Runs.requestStop();
+    });
+    runCore(server, 4);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
+    EXPECT_EQ(progress.events, QStringList({"fetch 4: 4 mail(s) to be fetched", "1: 1 out of 4 fetched",
+                                            "2: 2 out of 4 fetched", "end"}));
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "two@test"}));
+    EXPECT_FALSE(historyText().contains("u4.txt"));
+}
+
 } // namespace
