@@ -653,7 +653,14 @@ void FetchRun::fetchAll(Session &session, int count)
             }
             uid = client_.MsgUidl();
         }
-        if (uid.isEmpty() && (!session.settle() || (uid = session.substituteId(n)).isEmpty())) {
+        if (uid.isEmpty() && !session.settle()) {
+            // The replies before its TOP did not come whole: it waits for the next
+            // run, or for the new numbering when deletions were committed.
+            renumber = session.breakPipeline();
+            complete = false;
+            continue;
+        }
+        if (uid.isEmpty() && (uid = session.substituteId(n)).isEmpty()) {
             complete = false;
             if (lostFrom(i))
                 break;

@@ -72,8 +72,10 @@ public:
     // Raises platform::Error (and what the client raises) for failures it cannot
     // handle; the connection then stays open for the next run's QUIT.
     void Run();
-    // Ends the run after the message in progress: it is finished, written and (when
-    // mail is not kept) deleted, the session ends and what was fetched is stored.
+    // Ends the run after the message in progress (with pipelining, after the messages
+    // whose RETR is already out, up to the first one that is not): it is finished,
+    // written and (when mail is not kept) deleted, the session ends and what was
+    // fetched is stored.
     void requestStop() { stop_ = true; }
     bool stopRequested() const;
 
