@@ -94,6 +94,9 @@ bool TPop3Client::GetResponse()
     QElapsedTimer clock;
     clock.start();
     FReplyWhole = ReadReplyLine(TimeOut, clock, FLastResponse);
+    // A line handed out because the connection ended may be cut short, and no reply
+    // follows it anyway.
+    FReplyWhole = FReplyWhole && FSocket->State() == wsConnected;
     if (Aborted()) {
         fail(kAborted);
         return false;

@@ -78,7 +78,8 @@ public:
     bool ReadRetr();
     bool ReadReply();
     // False when the last status line did not arrive whole (timeout, lost or aborted
-    // connection): after that, replies no longer match their commands.
+    // connection) or the connection ended with it: after that, no later reply
+    // matches its command.
     bool ReplyWhole() const { return FReplyWhole; }
 
     // "+OK 2 320" gives 2 and 320: the first run of digits, then after spaces the

@@ -824,4 +824,18 @@ TEST_F(FetchRun, AStopDuringAPipelinedRunKeepsTheConversationInStep)
     EXPECT_FALSE(historyText().contains("u4.txt"));
 }
 
+// A connection lost in the middle of the UIDL batch: the unique-ids that came are
+// used, and the rest of the run goes one command at a time through a new connection.
+TEST_F(FetchRun, AConnectionLostInTheUniqueIdBatch)
+{
+    Script s;
+    s.login(3).pipelining().ahead("UIDL", {1, 2, 3}) << "S: +OK 1 u1" << "<close>" << "<accept>";
+    s.logon().retr(1, kOne).uidl(2, "u2").retr(2, kTwo).uidl(3, "u3").retr(3, kThree).quit();
+    ScriptedServer server(s.steps);
+    runCore(server, 3);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "two@test", "three@test"}));
+}
+
 } // namespace
