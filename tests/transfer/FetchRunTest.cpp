@@ -693,14 +693,29 @@ TEST_F(FetchRun, UnwritableRawFilesDeleteNothing)
     state.KeepMailInServer = "No";
     // The directory for partial raw files is taken by a file.
     writeFile(platform::workDir(state.InboxDir) + "fetch", "in the way");
-    Script s;
-    s.login(2).uidl(1, "u1").uidl(2, "u2").quit();
-    ScriptedServer server(s.steps);
-    fetch(server);
-    EXPECT_EQ(server.verdict(), "");
-    ASSERT_EQ(prompts.texts(PromptKind::Warning).size(), 1);
-    EXPECT_TRUE(prompts.texts()[0].startsWith("2 mail(s) could not be fetched (Unable to create "));
-    EXPECT_TRUE(state.NewMailList.isEmpty());
+    {
+        Script s;
+        s.login(2).uidl(1, "u1").uidl(2, "u2").quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        ASSERT_EQ(prompts.texts(PromptKind::Warning).size(), 1);
+        EXPECT_TRUE(prompts.texts()[0].startsWith("2 mail(s) could not be fetched (Unable to create "));
+        EXPECT_TRUE(state.NewMailList.isEmpty());
+    }
+    prompts.clear();
+    {
+        // With pipelining the messages asked for ahead are read and dropped.
+        Script s;
+        s.login(2).pipelining().ahead("UIDL", {1, 2}) << "S: +OK 1 u1" << "S: +OK 2 u2";
+        s.ahead("RETR", {1, 2}) << "S: +OK" << onTheWire(kOne) << "S: +OK" << onTheWire(kTwo);
+        s.quit();
+        ScriptedServer server(s.steps);
+        runCore(server, 2);
+        EXPECT_EQ(server.verdict(), "");
+        ASSERT_EQ(prompts.texts().size(), 1);
+        EXPECT_TRUE(prompts.texts()[0].startsWith("2 mail(s) could not be fetched (Unable to create "));
+    }
 }
 
 TEST_F(FetchRun, ARunIsNotStartedTwice)
