@@ -40,7 +40,13 @@ void LineClient::fail(const QString &text)
 
 qint64 LineClient::countMs(int seconds) const { return qint64(seconds) * (Wait() ? Wait()->Interval() : 1000); }
 
-void LineClient::SendCommand(const QByteArray &text) { SendCommands({text}); }
+void LineClient::SendCommand(const QByteArray &text)
+{
+    if (!canSend())
+        return;
+    Display(QStringLiteral("> ") + QString::fromUtf8(text));
+    sendTraced(text + "\r\n");
+}
 
 void LineClient::SendCommands(const QList<QByteArray> &commands)
 {
@@ -49,13 +55,19 @@ void LineClient::SendCommands(const QList<QByteArray> &commands)
     QByteArray all;
     for (const QByteArray &text : commands) {
         Display(QStringLiteral("> ") + QString::fromUtf8(text));
-        all += text + "\r\n";
+        all += text;
+        all += "\r\n";
     }
+    sendTraced(all);
+}
+
+void LineClient::sendTraced(const QByteArray &bytes)
+{
     letEventsRun();
     // The events may have brought the server's close: then nothing is sent.
     if (!canSend() || FSocket->State() != wsConnected)
         return;
-    FSocket->SendText(all);
+    FSocket->SendText(bytes);
 }
 
 bool LineClient::ReadReplyLine(int timeoutSeconds, const QElapsedTimer &since, QByteArray &line)

@@ -56,6 +56,9 @@ protected:
     // or pieces still coming `timeoutSeconds` after `since` (which sets the
     // timed-out flag).
     bool ReadReplyLine(int timeoutSeconds, const QElapsedTimer &since, QByteArray &line);
+    // Lets events run, then sends `bytes` (traced already) unless the connection
+    // went away meanwhile.
+    void sendTraced(const QByteArray &bytes);
     // The milliseconds that `seconds` of the wait control's count last.
     qint64 countMs(int seconds) const;
 
