@@ -45,11 +45,29 @@ void LineClient::SendCommand(const QByteArray &text)
     if (!canSend())
         return;
     Display(QStringLiteral("> ") + QString::fromUtf8(text));
+    sendTraced(text + "\r\n");
+}
+
+void LineClient::SendCommands(const QList<QByteArray> &commands)
+{
+    if (!canSend() || commands.isEmpty())
+        return;
+    QByteArray all;
+    for (const QByteArray &text : commands) {
+        Display(QStringLiteral("> ") + QString::fromUtf8(text));
+        all += text;
+        all += "\r\n";
+    }
+    sendTraced(all);
+}
+
+void LineClient::sendTraced(const QByteArray &bytes)
+{
     letEventsRun();
     // The events may have brought the server's close: then nothing is sent.
     if (!canSend() || FSocket->State() != wsConnected)
         return;
-    FSocket->SendText(text + "\r\n");
+    FSocket->SendText(bytes);
 }
 
 bool LineClient::ReadReplyLine(int timeoutSeconds, const QElapsedTimer &since, QByteArray &line)

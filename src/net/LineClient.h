@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -46,11 +47,18 @@ protected:
     // Traces "> " + text, lets events run, then sends text + CR LF unless the
     // connection went away meanwhile.
     void SendCommand(const QByteArray &text);
+    // Sends the commands in one write without waiting for any reply, each traced as
+    // SendCommand traces it, events let run once: for servers that take commands
+    // ahead of their replies (pipelining).
+    void SendCommands(const QList<QByteArray> &commands);
     // One reply line: the pieces of a line longer than the socket's are joined. False
     // when the line did not end: timeout, abort, the connection gone in the middle,
     // or pieces still coming `timeoutSeconds` after `since` (which sets the
     // timed-out flag).
     bool ReadReplyLine(int timeoutSeconds, const QElapsedTimer &since, QByteArray &line);
+    // Lets events run, then sends `bytes` (traced already) unless the connection
+    // went away meanwhile.
+    void sendTraced(const QByteArray &bytes);
     // The milliseconds that `seconds` of the wait control's count last.
     qint64 countMs(int seconds) const;
 

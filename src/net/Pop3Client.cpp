@@ -3,6 +3,8 @@
 #include "net/EventPump.h"
 #include "net/Md5.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <climits>
 
@@ -87,14 +89,20 @@ bool TPop3Client::ParseUidl(const QByteArray &line, int &number, QString &uid)
 
 bool TPop3Client::GetResponse()
 {
-    // The reply line is read as the socket cuts it; a longer one is not joined here.
-    FSocket->ReadLine(TimeOut, FLastResponse);
+    // A status line longer than the socket's comes in pieces: joined, so that its
+    // rest is not taken for the next command's reply.
+    QElapsedTimer clock;
+    clock.start();
+    FReplyWhole = ReadReplyLine(TimeOut, clock, FLastResponse);
+    // A line handed out because the connection ended may be cut short, and no reply
+    // follows it anyway.
+    FReplyWhole = FReplyWhole && FSocket->State() == wsConnected;
     if (Aborted()) {
         fail(kAborted);
         return false;
     }
     Display(QStringLiteral("< ") + QString::fromUtf8(FLastResponse));
-    return !FLastResponse.isEmpty() && FLastResponse[0] == '+';
+    return FReplyWhole && !FLastResponse.isEmpty() && FLastResponse[0] == '+';
 }
 
 bool TPop3Client::Connect()
@@ -200,15 +208,20 @@ bool TPop3Client::RunCommand(const QByteArray &word, const QByteArray &argument)
 
 bool TPop3Client::MultiLine(Listing kind)
 {
+    // The capability list is the client's own: it goes to no event.
+    static const TPop3NotifyEvent none;
     const TPop3NotifyEvent &begin = kind == Listing::Message ? OnMessageBegin
                                     : kind == Listing::List  ? OnListBegin
-                                                             : OnUidlBegin;
+                                    : kind == Listing::Uidl  ? OnUidlBegin
+                                                             : none;
     const TPop3NotifyEvent &line = kind == Listing::Message ? OnMessageLine
                                    : kind == Listing::List  ? OnListLine
-                                                            : OnUidlLine;
+                                   : kind == Listing::Uidl  ? OnUidlLine
+                                                            : none;
     const TPop3NotifyEvent &end = kind == Listing::Message ? OnMessageEnd
                                   : kind == Listing::List  ? OnListEnd
-                                                           : OnUidlEnd;
+                                  : kind == Listing::Uidl  ? OnUidlEnd
+                                                           : none;
     fire(begin);
     bool disconnected = false;
     try {
@@ -247,6 +260,8 @@ bool TPop3Client::MultiLine(Listing kind)
                 MsgNum = int(std::min<qint64>(number, INT_MAX));
             } else if (kind == Listing::Uidl) {
                 ParseUidl(FLastResponse, MsgNum, FMsgUidl);
+            } else if (kind == Listing::Capa && !previousCut) {
+                FCapabilities << FLastResponse;
             }
             fire(line);
             previousCut = FContinuation;
@@ -310,6 +325,37 @@ bool TPop3Client::Noop() { return RunCommand("NOOP"); }
 bool TPop3Client::Last() { return RunCommand("LAST"); }
 
 bool TPop3Client::Rset() { return RunCommand("RSET"); }
+
+bool TPop3Client::Capa()
+{
+    FCapabilities.clear();
+    return RunCommand("CAPA") && MultiLine(Listing::Capa);
+}
+
+bool TPop3Client::HasCapability(const QByteArray &name) const
+{
+    for (const QByteArray &line : FCapabilities) {
+        const qsizetype space = line.indexOf(' ');
+        const QByteArray word = space < 0 ? line : line.left(space);
+        if (word.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool TPop3Client::Send(const QList<QByteArray> &commands)
+{
+    if (FProtocolState != pop3Transaction)
+        return false;
+    SendCommands(commands);
+    return true;
+}
+
+bool TPop3Client::ReadUidl() { return GetResponse() && ParseUidl(FLastResponse, MsgNum, FMsgUidl); }
+
+bool TPop3Client::ReadRetr() { return GetResponse() && MultiLine(Listing::Message); }
+
+bool TPop3Client::ReadReply() { return GetResponse(); }
 
 bool TPop3Client::Quit()
 {

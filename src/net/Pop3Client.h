@@ -8,6 +8,7 @@
 #include "net/LineClient.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -58,6 +59,28 @@ public:
     bool Last();
     bool Rset();
     bool Quit();
+    // CAPA (RFC 2449), with the login chain first as for Stat; true with the
+    // server's capability lines in Capabilities().
+    bool Capa();
+    QList<QByteArray> Capabilities() const { return FCapabilities; }
+    // True when a capability line of the last Capa starts with the word `name`
+    // (letter case ignored).
+    bool HasCapability(const QByteArray &name) const;
+
+    // Pipelining, for a server whose capabilities list PIPELINING: Send writes
+    // commands at once without waiting for their replies; the replies are then read
+    // in the order the commands went out, each with the reader that matches its
+    // command: ReadUidl for "UIDL n" (as Uidl with a number), ReadRetr for "RETR n"
+    // (as Retr) and ReadReply for the others (as Delete). Send needs the transaction
+    // state and sends nothing in any other (false).
+    bool Send(const QList<QByteArray> &commands);
+    bool ReadUidl();
+    bool ReadRetr();
+    bool ReadReply();
+    // False when the last status line did not arrive whole (timeout, lost or aborted
+    // connection) or the connection ended with it: after that, no later reply
+    // matches its command.
+    bool ReplyWhole() const { return FReplyWhole; }
 
     // "+OK 2 320" gives 2 and 320: the first run of digits, then after spaces the
     // next; false (both 0) when there is no second.
@@ -76,7 +99,7 @@ protected:
     void connectionClosed() override { FProtocolState = pop3Disconnected; }
 
 private:
-    enum class Listing { Message, List, Uidl };
+    enum class Listing { Message, List, Uidl, Capa };
 
     bool GetResponse();
     bool PassCommand(const QByteArray &word);
@@ -90,4 +113,6 @@ private:
     int FMsgCount = 0;
     qint64 FMsgSize = 0;
     QString FMsgUidl;
+    QList<QByteArray> FCapabilities;
+    bool FReplyWhole = true;
 };

@@ -13,6 +13,9 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+#include <deque>
+
 #include <utility>
 
 namespace {
@@ -35,7 +38,15 @@ struct Entry {
     int number = 0;
     QString uid;
     bool listed = false;
+    bool refused = false; // its UIDL was refused
+    bool asked = false;   // its RETR went out ahead
 };
+
+// Pipelining: UIDL commands per write, and how much of the mailbox may be asked
+// for ahead (in RETR commands, between 2 and 16, about this many bytes).
+constexpr int kUidlBatch = 64;
+constexpr int kMaxAhead = 16;
+constexpr qint64 kAheadBytes = 1024 * 1024;
 
 } // namespace
 
@@ -83,6 +94,8 @@ struct FetchRun::Session {
     void messageLine(TPop3Client *sender)
     {
         const bool cut = std::exchange(lineCut, false);
+        if (discarding)
+            return;
         if (headerText) {
             *headerText += sender->LastResponse();
             if (!cut)
@@ -100,6 +113,10 @@ struct FetchRun::Session {
     // made so, the marks are taken back. True when deletions may have been committed.
     bool endSession()
     {
+        if (!settle()) {
+            ahead = 0;
+            pending.clear();
+        }
         bool committed = false;
         if (deletionsPending) {
             committed = flush();
@@ -151,8 +168,9 @@ struct FetchRun::Session {
     }
 
     // Retrieves message `n` into the spool under the raw file `path` and, when mail
-    // is not kept, deletes it on the server; false when it was not kept.
-    bool fetch(int n, const QString &path)
+    // is not kept, deletes it on the server; false when it was not kept. With
+    // `asked` its RETR went out ahead and only its reply is read.
+    bool fetch(int n, const QString &path, bool asked)
     {
         TPop3Client &c = run.client_;
         const bool keepOnServer = run.state_.KeepMailInServerOn();
@@ -161,6 +179,15 @@ struct FetchRun::Session {
         if (run.OnMessageNumber)
             run.OnMessageNumber(n);
         run.trace(QStringLiteral("Message %1").arg(n));
+        // First the replies to the commands sent before this one's RETR (or, without
+        // one, before a RETR sent now). When they do not come whole the message stays
+        // on the server: after a session that committed deletions, its number may
+        // name another message.
+        if (!(asked ? readUpTo(n) : settle())) {
+            failed(1, QStringLiteral("Mail %1: %2").arg(n).arg(reason()));
+            committedDeletions = breakPipeline();
+            return false;
+        }
         retrStarted = false;
         QString why;
         bool writeFailed = true;
@@ -171,21 +198,19 @@ struct FetchRun::Session {
             c.MsgNum = n;
             bool received = false;
             try {
-                received = c.Retr();
+                received = asked ? c.ReadRetr() : c.Retr();
             } catch (...) {
                 spool.abandon();
                 throw;
             }
-            QString reason = c.ErrorMessage();
-            if (reason.isEmpty())
-                reason = QString::fromLatin1(c.LastResponse());
-            kept = spool.finish(received, QStringLiteral("Mail %1: %2").arg(n).arg(reason), why, writeFailed);
+            kept = spool.finish(received, QStringLiteral("Mail %1: %2").arg(n).arg(reason()), why, writeFailed);
+        } else if (asked && !discard()) {
+            // Its reply, read only to keep in step, did not come whole.
+            writeFailed = false;
         }
         if (kept) {
-            if (!keepOnServer && run.exec("Delete", &TPop3Client::Delete)) {
-                deletionsPending = true;
-                step("dele");
-            }
+            if (!keepOnServer)
+                deleteMessage(n);
             return true;
         }
         failed(1, why);
@@ -193,10 +218,156 @@ struct FetchRun::Session {
         // message received whole that could not be written; a retrieval that timed
         // out part-way does not, so that connection is ended and the next command
         // opens a new one.
-        const bool refused = !retrStarted && c.LastResponse().startsWith('-');
-        if (!writeFailed && !refused && c.ProtocolState() != pop3Disconnected)
-            committedDeletions = endSession();
+        const bool refused = !retrStarted && c.ReplyWhole() && c.LastResponse().startsWith('-');
+        if (!writeFailed && !refused)
+            committedDeletions = breakPipeline();
         return false;
+    }
+
+    // Why the last command failed: the client's text, else the server's reply.
+    QString reason() const
+    {
+        const QString text = run.client_.ErrorMessage();
+        return text.isEmpty() ? QString::fromLatin1(run.client_.LastResponse()) : text;
+    }
+
+    // DELE for message `n`, whose mail is stored or written: sent at once, and with
+    // pipelining its reply read in turn.
+    void deleteMessage(int n)
+    {
+        if (ahead == 0) {
+            run.msgNum_ = n;
+            if (run.exec("Delete", &TPop3Client::Delete)) {
+                deletionsPending = true;
+                step("dele");
+            }
+            return;
+        }
+        run.status(QStringLiteral("Delete started"));
+        // The server may act on it before its reply is read: QUIT must find the raw
+        // files on disk.
+        deletionsPending = true;
+        ask("DELE", {n});
+    }
+
+    // ---- pipelining ----
+
+    // The unique-ids of the messages, from UIDL commands sent in batches. A refused
+    // one marks its message; a reply that does not come whole ends the pipelining
+    // (true when that ended a session that may have committed deletions).
+    bool listAhead(QList<Entry> &work)
+    {
+        TPop3Client &c = run.client_;
+        for (qsizetype from = 0; from < work.size() && ahead > 0; from += kUidlBatch) {
+            const qsizetype to = std::min<qsizetype>(work.size(), from + kUidlBatch);
+            QList<QByteArray> commands;
+            for (qsizetype i = from; i < to; ++i)
+                commands << "UIDL " + QByteArray::number(work[i].number);
+            if (!c.Send(commands))
+                return breakPipeline();
+            for (qsizetype i = from; i < to; ++i) {
+                if (c.ReadUidl()) {
+                    work[i].uid = c.MsgUidl();
+                    work[i].listed = true;
+                } else if (c.ReplyWhole()) {
+                    work[i].refused = true;
+                } else {
+                    return breakPipeline();
+                }
+            }
+        }
+        return false;
+    }
+
+    // Sends `word` + " " + n for each of `numbers` in one write, ahead of the
+    // replies (RETR or DELE).
+    void ask(const QByteArray &word, const QList<int> &numbers)
+    {
+        QList<QByteArray> commands;
+        for (int n : numbers)
+            commands << word + " " + QByteArray::number(n);
+        if (commands.isEmpty() || !run.client_.Send(commands))
+            return;
+        for (int n : numbers)
+            pending.push_back({word == "RETR", n});
+    }
+
+    // True when the reply to RETR `n` sent ahead is still to be read.
+    bool outstanding(int n) const
+    {
+        return std::any_of(pending.begin(), pending.end(), [n](const Pending &p) { return p.retr && p.number == n; });
+    }
+
+    int retrsPending() const
+    {
+        return int(std::count_if(pending.begin(), pending.end(), [](const Pending &p) { return p.retr; }));
+    }
+
+    // Reads the oldest outstanding reply; false when it did not come whole.
+    bool readOne()
+    {
+        TPop3Client &c = run.client_;
+        const Pending p = pending.front();
+        pending.pop_front();
+        if (p.retr)
+            return discard();
+        const bool ok = c.ReadReply();
+        run.status(QStringLiteral("Delete ") + (ok ? QStringLiteral("ok") : QStringLiteral("failed")));
+        if (ok)
+            step("dele");
+        return c.ReplyWhole();
+    }
+
+    // Reads the replies that come before that of RETR `n`, which is outstanding;
+    // false when one did not come whole.
+    bool readUpTo(int n)
+    {
+        while (!(pending.front().retr && pending.front().number == n)) {
+            if (!readOne())
+                return false;
+        }
+        pending.pop_front();
+        return true;
+    }
+
+    // Reads every outstanding reply, so that the next command's reply is its own;
+    // false when one did not come whole.
+    bool settle()
+    {
+        while (!pending.empty()) {
+            if (!readOne())
+                return false;
+        }
+        return true;
+    }
+
+    // Reads the reply to a RETR sent ahead without keeping the message; true when
+    // the conversation is still in step (the message came whole, or was refused).
+    bool discard()
+    {
+        discarding = true;
+        retrStarted = false;
+        bool received = false;
+        try {
+            received = run.client_.ReadRetr();
+        } catch (...) {
+            discarding = false;
+            throw;
+        }
+        discarding = false;
+        return received || (!retrStarted && run.client_.ReplyWhole());
+    }
+
+    // Ends the pipelining after a reply that did not come whole: the replies still
+    // outstanding no longer match, so a connection still open is ended (the next
+    // command opens a new one). True when deletions may have been committed.
+    bool breakPipeline()
+    {
+        ahead = 0;
+        pending.clear();
+        if (run.client_.ProtocolState() == pop3Disconnected)
+            return false;
+        return endSession();
     }
 
     void restore()
@@ -228,6 +399,16 @@ struct FetchRun::Session {
     bool deletionsPending = false;
     // Set while a TOP collects the header lines of a message without a unique-id.
     QByteArray *headerText = nullptr;
+    // Set while the lines of a message are read only to keep in step.
+    bool discarding = false;
+    // Pipelining: how many RETR may be outstanding (0: one command at a time), and
+    // the commands whose replies are still to be read, oldest first.
+    int ahead = 0;
+    struct Pending {
+        bool retr;
+        int number;
+    };
+    std::deque<Pending> pending;
     // Set while a UIDL listing learns the numbers of a new session.
     QList<Entry> *listing = nullptr;
     // The last fetch ended its session with deletions that may have been committed.
@@ -329,6 +510,11 @@ void FetchRun::Run()
     RawMessageSpool spool(state_.InboxDir);
     spool.MaxHeldBytes = MaxHeldBytes;
     Session session(*this, spool);
+    if (count >= PipelineFrom && client_.Capa() && client_.HasCapability("PIPELINING")) {
+        // About kAheadBytes asked for ahead, by the mailbox's average message size.
+        const qint64 average = std::max<qint64>(1, client_.MsgSize() / count);
+        session.ahead = int(std::clamp<qint64>(kAheadBytes / average, 2, kMaxAhead));
+    }
     try {
         session.attach();
         msgFiles_.clear();
@@ -377,7 +563,7 @@ void FetchRun::fetchAll(Session &session, int count)
     const QSet<QString> fetched = HistoryKeys(state_.HistoryList);
     serverIds_.clear();
     listingComplete_ = false;
-    bool renumber = false;
+    bool renumber = session.ahead > 0 && session.listAhead(work);
     int bar = 0;
     // Without a connection (it was lost and could not be opened again) no further
     // message can be fetched either.
@@ -387,10 +573,49 @@ void FetchRun::fetchAll(Session &session, int count)
         session.failed(int(work.size() - i), client_.ErrorMessage());
         return true;
     };
+    auto pathOf = [&](const QString &uid) { return state_.InboxDir + RawMessageFileName(uid); };
+
+    // Pipelining: the messages before `planned` have been looked at for a RETR sent
+    // ahead, with the unique-ids and raw files they take.
+    qsizetype planned = 0;
+    QSet<QString> plannedIds;
+    QSet<QString> plannedPaths;
+    // Sends RETR for the messages from `i` on that the loop below will retrieve, as
+    // far as the window allows; a message whose unique-id is not known yet stops it.
+    // The window is topped up once half of it is read, so that several commands
+    // share one write.
+    auto askAhead = [&](qsizetype i) {
+        int outstanding = session.retrsPending();
+        if (session.ahead == 0 || outstanding > session.ahead / 2 || stopRequested())
+            return;
+        planned = std::max(planned, i);
+        QList<int> numbers;
+        for (; planned < work.size() && outstanding < session.ahead; ++planned) {
+            Entry &e = work[planned];
+            if (e.refused)
+                continue;
+            if (!e.listed || e.uid.isEmpty())
+                break;
+            const bool known = handled.contains(e.uid) || plannedIds.contains(e.uid);
+            plannedIds.insert(e.uid);
+            if (known || AlreadyFetched(fetched, e.uid))
+                continue;
+            const QString path = pathOf(e.uid);
+            if (written.contains(path) || plannedPaths.contains(path) || QFileInfo::exists(path))
+                continue;
+            plannedPaths.insert(path);
+            numbers << e.number;
+            e.asked = true;
+            ++outstanding;
+        }
+        session.ask("RETR", numbers);
+    };
 
     bool complete = true;
     for (qsizetype i = 0; i < work.size(); ++i) {
-        if (stopRequested()) {
+        // A message whose RETR is out is received first; the replies still out after
+        // the stop are read and dropped when the session ends.
+        if (stopRequested() && !(work[i].asked && session.outstanding(work[i].number))) {
             complete = false;
             break;
         }
@@ -411,8 +636,13 @@ void FetchRun::fetchAll(Session &session, int count)
             if (i == work.size())
                 break;
         }
+        askAhead(i);
         const int n = work[i].number;
         QString uid = work[i].uid;
+        if (work[i].refused) {
+            complete = false;
+            continue;
+        }
         if (!work[i].listed) {
             client_.MsgNum = n;
             if (!client_.Uidl()) {
@@ -423,6 +653,13 @@ void FetchRun::fetchAll(Session &session, int count)
             }
             uid = client_.MsgUidl();
         }
+        if (uid.isEmpty() && !session.settle()) {
+            // The replies before its TOP did not come whole: it waits for the next
+            // run, or for the new numbering when deletions were committed.
+            renumber = session.breakPipeline();
+            complete = false;
+            continue;
+        }
         if (uid.isEmpty() && (uid = session.substituteId(n)).isEmpty()) {
             complete = false;
             if (lostFrom(i))
@@ -430,27 +667,32 @@ void FetchRun::fetchAll(Session &session, int count)
             continue;
         }
         serverIds_ << uid;
-        if (handled.contains(uid))
-            continue;
+        const bool asked = work[i].asked && session.outstanding(n);
+        const QString path = pathOf(uid);
+        const bool duplicate = handled.contains(uid);
         handled.insert(uid);
-        if (AlreadyFetched(fetched, uid)) {
+        bool wanted = false;
+        if (duplicate) {
+            // The same message under a second number.
+        } else if (AlreadyFetched(fetched, uid)) {
             progress_.advance(bar, QStringLiteral("Mail %1 is already fetched").arg(n));
             // Stored by a run that ended before its QUIT committed the deletion.
-            if (!state_.KeepMailInServerOn()) {
-                msgNum_ = n;
-                if (exec("Delete", &TPop3Client::Delete))
-                    session.deletionsPending = true;
-            }
-            continue;
-        }
-        const QString path = state_.InboxDir + RawMessageFileName(uid);
-        // A raw file of that name holds a message not yet stored (two unique-ids
-        // that make the same file name): this one waits for the next run.
-        if (written.contains(path) || QFileInfo::exists(path)) {
+            if (!state_.KeepMailInServerOn())
+                session.deleteMessage(n);
+        } else if (written.contains(path) || QFileInfo::exists(path)) {
+            // A raw file of that name holds a message not yet stored (two unique-ids
+            // that make the same file name): this one waits for the next run.
             trace(QStringLiteral("Mail %1 left on the server: %2 exists").arg(n).arg(path));
+        } else {
+            wanted = true;
+        }
+        if (!wanted) {
+            // A RETR sent ahead for it all the same is answered before the next one.
+            if (asked && !(session.readUpTo(n) && session.discard()))
+                renumber = session.breakPipeline();
             continue;
         }
-        if (session.fetch(n, path)) {
+        if (session.fetch(n, path, asked)) {
             msgFiles_.append(path);
             written.insert(path);
         } else {

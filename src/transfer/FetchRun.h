@@ -9,6 +9,12 @@
 // request is honoured between messages only. After a session that committed
 // deletions the server numbers its messages anew, so a run that has to connect
 // again learns the numbers again and goes on with the unique-ids it has not handled.
+//
+// With pipelining, the UIDL commands go out in batches and the RETR commands of the
+// messages to fetch a few ahead, so that the server never waits for the run; the
+// messages are still handled one by one in their order, and a DELE still goes out
+// only after its message is written. A reply that does not come whole ends the
+// pipelining: the rest of the run goes one command at a time.
 
 #include "transfer/RunProgress.h"
 
@@ -46,6 +52,11 @@ public:
     Pop3Account Account;
     // What the run may hold in memory of messages the server keeps.
     qint64 MaxHeldBytes = 32 * 1024 * 1024;
+    // A mailbox of at least this many messages, on a server whose capabilities list
+    // PIPELINING (RFC 2449), is fetched with commands sent ahead of their replies. A
+    // smaller one, and every other server, get one command at a time: there the
+    // saving is small, and asking for the capabilities costs a round trip itself.
+    int PipelineFrom = 8;
 
     // The status of the last command (label + " started", " ok" or " failed").
     std::function<void(const QString &)> OnStatus;
@@ -61,8 +72,10 @@ public:
     // Raises platform::Error (and what the client raises) for failures it cannot
     // handle; the connection then stays open for the next run's QUIT.
     void Run();
-    // Ends the run after the message in progress: it is finished, written and (when
-    // mail is not kept) deleted, the session ends and what was fetched is stored.
+    // Ends the run after the message in progress (with pipelining, after the messages
+    // whose RETR is already out, up to the first one that is not): it is finished,
+    // written and (when mail is not kept) deleted, the session ends and what was
+    // fetched is stored.
     void requestStop() { stop_ = true; }
     bool stopRequested() const;
 

@@ -359,10 +359,48 @@ TEST(Pop3ClientTest, AFloodWithoutLineEndsStaysBounded)
     clock.start();
     EXPECT_FALSE(pop.client.Stat());
     EXPECT_LT(clock.elapsed(), 5000);
-    EXPECT_EQ(pop.client.LastResponse().size(), 254);
+    EXPECT_EQ(pop.client.LastResponse().size(), net::LineClient::kMaxReplyLength);
     EXPECT_LE(pop.client.Socket()->Buffered(),
               TCustomAsyncSocket::kReceiveHighWater + TCustomAsyncSocket::kReceiveBlock);
     pop.client.Quit();
     EXPECT_EQ(pop.client.ProtocolState(), pop3Disconnected);
+    EXPECT_EQ(server.verdict(), "");
+}
+
+TEST(Pop3ClientTest, LongStatusLinesKeepTheConversationInStep)
+{
+    const QByteArray stat = "+OK 2 320 " + QByteArray(390, 's');
+    const QByteArray uidl = "+OK 1 uid-one " + QByteArray(386, 'u');
+    ScriptedServer server(loggedIn({"C: STAT", Step::raw(stat + "\r\n"), "C: UIDL 1", Step::raw(uidl + "\r\n"),
+                                    "C: NOOP", "S: +OK", "C: QUIT", "S: +OK"}));
+    Pop3 pop(server.port());
+    EXPECT_TRUE(pop.client.Stat()) << pop.error();
+    EXPECT_EQ(pop.client.LastResponse(), stat);
+    EXPECT_EQ(pop.client.MsgCount(), 2);
+    pop.client.MsgNum = 1;
+    EXPECT_TRUE(pop.client.Uidl());
+    EXPECT_EQ(pop.client.MsgUidl().toStdString(), "uid-one");
+    EXPECT_TRUE(pop.client.Noop());
+    EXPECT_EQ(pop.last(), "+OK");
+    pop.client.Quit();
+    EXPECT_EQ(server.verdict(), "");
+}
+
+// The capability list; commands sent ahead of their replies once logged in, all
+// of them before the server answers.
+TEST(Pop3ClientTest, CapabilitiesAndPipelinedCommands)
+{
+    ScriptedServer server(loggedIn({"C: CAPA", "S: +OK", "S: TOP", "S: pipelining", "S: .", "C: UIDL 1", "C: NOOP",
+                                    "S: +OK 1 one", "S: +OK", "C: QUIT", "S: +OK"}));
+    Pop3 pop(server.port());
+    EXPECT_FALSE(pop.client.Send({"UIDL 1"})); // not logged in: nothing sent
+    EXPECT_TRUE(pop.client.Capa()) << pop.error();
+    EXPECT_TRUE(pop.client.HasCapability("PIPELINING"));
+    EXPECT_FALSE(pop.client.HasCapability("PIPE"));
+    EXPECT_TRUE(pop.client.Send({"UIDL 1", "NOOP"}));
+    EXPECT_TRUE(pop.client.ReadUidl());
+    EXPECT_EQ(pop.client.MsgUidl().toStdString(), "one");
+    EXPECT_TRUE(pop.client.ReadReply());
+    pop.client.Quit();
     EXPECT_EQ(server.verdict(), "");
 }

@@ -102,6 +102,14 @@ struct Script {
         return *this << expect("DELE " + QByteArray::number(n)) << "S: +OK marked";
     }
     Script &quit() { return *this << "C: QUIT" << "S: +OK bye"; }
+    Script &pipelining() { return *this << "C: CAPA" << "S: +OK" << "S: UIDL" << "S: PIPELINING" << "S: ."; }
+    // Expects `word` n for each of `numbers` before anything is answered.
+    Script &ahead(const QByteArray &word, std::initializer_list<int> numbers)
+    {
+        for (int n : numbers)
+            *this << expect(word + " " + QByteArray::number(n));
+        return *this;
+    }
 };
 
 // A window whose flush before QUIT is observed: the lines the server had seen when
@@ -172,7 +180,7 @@ protected:
     }
     // The run itself without a window: its own client with a quick wait, and a
     // recording progress.
-    void runCore(ScriptedServer &server)
+    void runCore(ScriptedServer &server, int pipelineFrom = 8)
     {
         TPop3Client client;
         client.SetWait(&wait.wait);
@@ -180,6 +188,11 @@ protected:
         progress.events.clear();
         ::FetchRun run(state, client, progress, prompts, files);
         run.Account = {"127.0.0.1", server.portText(), "erin", "erin-secret"};
+        run.PipelineFrom = pipelineFrom;
+        run.FlushRawFiles = [&] {
+            flushes << server.clientLines();
+            return true;
+        };
         state.NewMailList.clear();
         run.Run();
     }
@@ -208,6 +221,7 @@ protected:
     std::unique_ptr<ObservedGetMail> get;
     nettest::HiddenWait wait{40};
     RecordingProgress progress;
+    QList<QList<QByteArray>> flushes; // of runCore
 };
 
 const QByteArray kOne = message("one@test", "First", "Hello one.\r\n");
@@ -679,14 +693,29 @@ TEST_F(FetchRun, UnwritableRawFilesDeleteNothing)
     state.KeepMailInServer = "No";
     // The directory for partial raw files is taken by a file.
     writeFile(platform::workDir(state.InboxDir) + "fetch", "in the way");
-    Script s;
-    s.login(2).uidl(1, "u1").uidl(2, "u2").quit();
-    ScriptedServer server(s.steps);
-    fetch(server);
-    EXPECT_EQ(server.verdict(), "");
-    ASSERT_EQ(prompts.texts(PromptKind::Warning).size(), 1);
-    EXPECT_TRUE(prompts.texts()[0].startsWith("2 mail(s) could not be fetched (Unable to create "));
-    EXPECT_TRUE(state.NewMailList.isEmpty());
+    {
+        Script s;
+        s.login(2).uidl(1, "u1").uidl(2, "u2").quit();
+        ScriptedServer server(s.steps);
+        fetch(server);
+        EXPECT_EQ(server.verdict(), "");
+        ASSERT_EQ(prompts.texts(PromptKind::Warning).size(), 1);
+        EXPECT_TRUE(prompts.texts()[0].startsWith("2 mail(s) could not be fetched (Unable to create "));
+        EXPECT_TRUE(state.NewMailList.isEmpty());
+    }
+    prompts.clear();
+    {
+        // With pipelining the messages asked for ahead are read and dropped.
+        Script s;
+        s.login(2).pipelining().ahead("UIDL", {1, 2}) << "S: +OK 1 u1" << "S: +OK 2 u2";
+        s.ahead("RETR", {1, 2}) << "S: +OK" << onTheWire(kOne) << "S: +OK" << onTheWire(kTwo);
+        s.quit();
+        ScriptedServer server(s.steps);
+        runCore(server, 2);
+        EXPECT_EQ(server.verdict(), "");
+        ASSERT_EQ(prompts.texts().size(), 1);
+        EXPECT_TRUE(prompts.texts()[0].startsWith("2 mail(s) could not be fetched (Unable to create "));
+    }
 }
 
 TEST_F(FetchRun, ARunIsNotStartedTwice)
@@ -736,6 +765,85 @@ TEST_F(FetchRun, TraceHandlersOutsideARun)
             events << line;
     }
     EXPECT_EQ(events, expected);
+}
+
+// A server that offers pipelining gets the UIDL commands in one batch and the RETR
+// commands ahead of their replies, each DELE only after its message is written;
+// refused replies in the middle are handled as one at a time, in message order.
+TEST_F(FetchRun, PipelinedCommandsGoOutAheadAndRepliesAreHandledInOrder)
+{
+    state.KeepMailInServer = "No";
+    state.HistoryList << "20261207 u3.txt";
+    Script s;
+    s.login(5).pipelining().ahead("UIDL", {1, 2, 3, 4, 5});
+    s << "S: +OK 1 u1" << "S: -ERR no such message" << "S: +OK 3 u3" << "S: +OK 4 u4" << "S: +OK 5 u5";
+    s.ahead("RETR", {1, 4, 5}) << "S: +OK" << onTheWire(kOne) << "S: -ERR locked" << "S: +OK" << onTheWire(kTwo);
+    s.ahead("DELE", {1, 3, 5}) << "S: +OK" << "S: +OK" << "S: +OK";
+    s.quit();
+    ScriptedServer server(s.steps);
+    runCore(server, 2);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(prompts.texts(), QStringList{"1 mail(s) could not be fetched (Mail 4: -ERR locked).\rThey stay on the "
+                                           "server for the next fetch."});
+    EXPECT_EQ(progress.events, QStringList({"fetch 5: 5 mail(s) to be fetched", "1: 1 out of 5 fetched",
+                                            "1: Mail 3 is already fetched", "4: 4 out of 5 fetched",
+                                            "5: 5 out of 5 fetched", "end"}));
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "two@test"}));
+    ASSERT_EQ(flushes.size(), 1);
+    EXPECT_EQ(flushes[0].last(), "DELE 5");
+}
+
+// A connection lost inside the UIDL batch or a pipelined retrieval voids the commands
+// sent after it: the rest of the run goes one command at a time through a new one.
+TEST_F(FetchRun, AConnectionLostInsideAPipeline)
+{
+    {
+        Script s;
+        s.login(2).pipelining().ahead("UIDL", {1, 2}) << "S: +OK 1 u1" << "<close>" << "<accept>";
+        s.logon().retr(1, kOne).uidl(2, "u2").retr(2, kTwo).quit();
+        ScriptedServer server(s.steps);
+        runCore(server, 2);
+        EXPECT_EQ(server.verdict(), "");
+        EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "two@test"}));
+    }
+    state.KeepMailInServer = "No";
+    Script s;
+    s.login(3).pipelining().ahead("UIDL", {1, 2, 3}) << "S: +OK 1 u3" << "S: +OK 2 u4" << "S: +OK 3 u5";
+    s.ahead("RETR", {1, 2, 3}) << "S: +OK" << onTheWire(kThree) << "C: DELE 1" << "S: +OK"
+                               << Step::raw("Subject: cut\r\n") << "<close>" << "<accept>";
+    s.logon().retr(3, kFour).dele(3).quit();
+    ScriptedServer server(s.steps);
+    runCore(server, 3);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(prompts.texts(), QStringList{"1 mail(s) could not be fetched (Mail 2: -ERR Disconneced "
+                                           "unexpectedly).\rThey stay on the server for the next fetch."});
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "two@test", "three@test", "four@test"}));
+    ASSERT_EQ(flushes.size(), 1);
+    EXPECT_EQ(flushes[0].last(), "DELE 3");
+}
+
+// A stop request during a pipelined run: the messages asked for up to the next one
+// that is not are stored; the reply to a RETR still out is read and dropped.
+TEST_F(FetchRun, AStopDuringAPipelinedRunKeepsTheConversationInStep)
+{
+    state.HistoryList << "20261207 u3.txt";
+    Script s;
+    s.login(4).pipelining().ahead("UIDL", {1, 2, 3, 4}) << "S: +OK 1 u1" << "S: +OK 2 u2" << "S: +OK 3 u3"
+                                                       << "S: +OK 4 u4";
+    s.ahead("RETR", {1, 2, 4}) << "S: +OK" << onTheWire(kOne) << "S: +OK" << onTheWire(kTwo) << "S: +OK"
+                               << onTheWire(kFour);
+    s.quit();
+    ScriptedServer server(s.steps);
+    TfrmGetMail::setStepHookForTesting([&](const char *step) {
+        if (QByteArray(step) == "retr-line")
+            state.Runs.requestStop();
+    });
+    runCore(server, 4);
+    EXPECT_EQ(server.verdict(), "");
+    EXPECT_EQ(prompts.recorded, QList<RecordedPrompt>());
+    EXPECT_EQ(progress.events, QStringList({"fetch 4: 4 mail(s) to be fetched", "1: 1 out of 4 fetched",
+                                            "2: 2 out of 4 fetched", "end"}));
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "one@test", "two@test"}));
 }
 
 } // namespace
