@@ -23,25 +23,11 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+#include "Stickers.h"
+
 #include <benchmark/benchmark.h>
 
 namespace {
-
-QByteArray stickerPng(int i)
-{
-    QImage image(36, 36, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setBrush(QColor::fromHsv((i * 37) % 360, 200, 100 + (i * 13) % 155));
-    painter.setPen(Qt::NoPen);
-    painter.drawEllipse(2 + i % 5, 2, 30 - i % 5, 32);
-    painter.end();
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
 
 // `perParagraph` stickers to a paragraph.
 void fill(QTextDocument &doc, int stickers, int perParagraph = 10)
@@ -51,7 +37,7 @@ void fill(QTextDocument &doc, int stickers, int perParagraph = 10)
         if (i > 0 && i % perParagraph == 0)
             cursor.insertBlock();
         cursor.insertText(QStringLiteral("A line of words before sticker %1 ").arg(i));
-        rtf::insertPicture(cursor, stickerPng(i));
+        rtf::insertPicture(cursor, bench::stickerPng(i));
     }
 }
 

@@ -19,27 +19,13 @@
 #include <QTextCursor>
 #include <QUrl>
 
+#include "Stickers.h"
+
 #include <benchmark/benchmark.h>
 
 namespace {
 
 constexpr int Words = 2000;
-
-QByteArray stickerPng(int i)
-{
-    QImage image(36, 36, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setBrush(QColor::fromHsv((i * 37) % 360, 200, 100 + (i * 13) % 155));
-    painter.setPen(Qt::NoPen);
-    painter.drawEllipse(2 + i % 5, 2, 30 - i % 5, 32);
-    painter.end();
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
 
 // 2,000 words in paragraphs of 100, a format change every 20 words, N stickers spread evenly.
 void makeBody(QTextDocument &doc, int stickers)
@@ -62,7 +48,7 @@ void makeBody(QTextDocument &doc, int stickers)
             word += QChar('a' + int((x >> k) % 26));
         c.insertText(word + ' ', (w / 20) % 2 ? bold : plain);
         while (stickers && w % every == every - 1 && placed < stickers) {
-            rtf::insertPicture(c, stickerPng(placed++));
+            rtf::insertPicture(c, bench::stickerPng(placed++));
             if (Words / stickers > 0)
                 break;
         }
@@ -70,7 +56,7 @@ void makeBody(QTextDocument &doc, int stickers)
             c.insertBlock();
     }
     while (placed < stickers)
-        rtf::insertPicture(c, stickerPng(placed++));
+        rtf::insertPicture(c, bench::stickerPng(placed++));
 }
 
 void BM_WriteRtf(benchmark::State &state)

@@ -228,8 +228,10 @@ bool readAllInOnePass(zip_t *z, const QString &archive, qint64 maxBytes, const T
 
 } // namespace
 
-int extractMembers(const QString &archive, const QStringList &names, const QString &dir,
-                   const Announce &announce)
+namespace {
+
+// The archive, made whole first when a journal shows an interrupted change.
+std::unique_ptr<zip_t, ZipCloser> openForReading(const QString &archive)
 {
     zipjournal::recoverArchive(archive);
     int error = 0;
@@ -237,6 +239,15 @@ int extractMembers(const QString &archive, const QStringList &names, const QStri
         zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &error));
     if (!z)
         throw platform::Error("Cannot read zip file " + archive + ": " + libzipReason(error));
+    return z;
+}
+
+} // namespace
+
+int extractMembers(const QString &archive, const QStringList &names, const QString &dir,
+                   const Announce &announce)
+{
+    const std::unique_ptr<zip_t, ZipCloser> z = openForReading(archive);
 
     int written = 0;
     QString firstFailure;
@@ -279,12 +290,7 @@ int extractMembers(const QString &archive, const QStringList &names, const QStri
 void readMembers(const QString &archive, const QStringList &names, qint64 maxBytes,
                  const Take &take)
 {
-    zipjournal::recoverArchive(archive);
-    int error = 0;
-    std::unique_ptr<zip_t, ZipCloser> z(
-        zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &error));
-    if (!z)
-        throw platform::Error("Cannot read zip file " + archive + ": " + libzipReason(error));
+    const std::unique_ptr<zip_t, ZipCloser> z = openForReading(archive);
     if (names.isEmpty() && readAllInOnePass(z.get(), archive, maxBytes, take))
         return;
 
