@@ -384,7 +384,11 @@ void TCustomAsyncSocket::SetWaitCtrl(net::WaitControl *wait) { FWaitCtrl.set(wai
 
 void TCustomAsyncSocket::stopWaitCtrl()
 {
-    if (net::WaitControl *wait = WaitCtrl())
+    // Most lines of a large message are already buffered when they are read: no wait
+    // runs then, and stopping one (its timer, its caption) for each line would cost
+    // more than reading it.
+    net::WaitControl *wait = WaitCtrl();
+    if (wait && wait->Running())
         wait->StopWait();
 }
 
