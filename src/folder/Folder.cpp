@@ -158,7 +158,10 @@ TfrmFolder::TfrmFolder(ControlCentreState &state, QWidget *parent)
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setStyleSheet("QTreeView::item { border-right: 1px solid lightgray; border-bottom: 1px solid lightgray; }");
+    // A style sheet rule for items replaces the style's painting of the selection: it
+    // is given back explicitly, or a selected row shows white text on white.
+    ListView1->setStyleSheet("QTreeView::item { border-right: 1px solid lightgray; border-bottom: 1px solid lightgray; }"
+                             "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
     QPalette palette = ListView1->palette();
     for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
         palette.setBrush(QPalette::Inactive, role, palette.brush(QPalette::Active, role));
