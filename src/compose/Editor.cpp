@@ -538,11 +538,12 @@ void TfrmEditor::Open1Click()
 {
     if (!CheckSaveChanges())
         return;
-    const auto path = platform::prompts().fileOpen("Open", state_.OutboxDir, kPackageFilter);
-    if (!path)
+    const auto choice =
+        platform::prompts().fileOpenChoice("Open", state_.OutboxDir, kPackageFilter, true);
+    if (!choice)
         return;
-    PerformFileOpen(*path);
-    Editor->setReadOnly(false);
+    PerformFileOpen(choice->path);
+    Editor->setReadOnly(choice->readOnly);
     HasContent = true;
 }
 
@@ -593,11 +594,29 @@ void TfrmEditor::SaveAttachmentAs1Click()
 
 void TfrmEditor::tbFontClick()
 {
-    const auto face = platform::prompts().font(Editor->currentCharFormat().font().family());
-    if (!face)
+    const QTextCharFormat now = Editor->currentCharFormat();
+    const QFont font = now.font();
+    platform::FontChoice current;
+    current.family = font.family();
+    current.pointSize = qRound(font.pointSizeF());
+    current.bold = font.bold();
+    current.italic = font.italic();
+    current.underline = font.underline();
+    current.strikeOut = font.strikeOut();
+    current.colour = now.foreground().color().name();
+    const auto chosen = platform::prompts().fontChoice(current);
+    if (!chosen)
         return;
     QTextCharFormat f;
-    f.setFontFamilies({*face});
+    f.setFontFamilies({chosen->family});
+    if (chosen->pointSize > 0)
+        f.setFontPointSize(chosen->pointSize);
+    f.setFontWeight(chosen->bold ? QFont::Bold : QFont::Normal);
+    f.setFontItalic(chosen->italic);
+    f.setFontUnderline(chosen->underline);
+    f.setFontStrikeOut(chosen->strikeOut);
+    if (!chosen->colour.isEmpty())
+        f.setForeground(QColor(chosen->colour));
     mergeFormat(f);
 }
 

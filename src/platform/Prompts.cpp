@@ -20,7 +20,8 @@ public:
         print("question", text);
         return Answer::Cancel;
     }
-    std::optional<QString> fileOpen(const QString &, const QString &, const QString &) override
+    std::optional<FileOpenChoice> fileOpenChoice(const QString &, const QString &,
+                                                 const QString &, bool) override
     {
         return std::nullopt;
     }
@@ -28,7 +29,7 @@ public:
     {
         return std::nullopt;
     }
-    std::optional<QString> font(const QString &) override { return std::nullopt; }
+    std::optional<FontChoice> fontChoice(const FontChoice &) override { return std::nullopt; }
 
 private:
     static void print(const char *kind, const QString &text)
@@ -41,6 +42,21 @@ StderrPrompts fallbackPrompts;
 Prompts *current = nullptr;
 
 } // namespace
+
+std::optional<QString> Prompts::fileOpen(const QString &caption, const QString &dir,
+                                         const QString &filter)
+{
+    const auto choice = fileOpenChoice(caption, dir, filter, false);
+    return choice ? std::optional<QString>(choice->path) : std::nullopt;
+}
+
+std::optional<QString> Prompts::font(const QString &currentFace)
+{
+    FontChoice current;
+    current.family = currentFace;
+    const auto choice = fontChoice(current);
+    return choice ? std::optional<QString>(choice->family) : std::nullopt;
+}
 
 Prompts &prompts() { return current ? *current : fallbackPrompts; }
 

@@ -23,6 +23,25 @@ enum class PromptKind {
 
 enum class Answer { Yes, No, Cancel };
 
+// What the file-open dialog returns: the chosen path and its open-as-read-only box.
+struct FileOpenChoice {
+    QString path;
+    bool readOnly = false;
+};
+
+// A font as the font dialog shows and returns it. `colour` is "#rrggbb", or empty for
+// none chosen; `pointSize` 0 means none.
+struct FontChoice {
+    QString family;
+    int pointSize = 0;
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+    QString colour;
+    bool operator==(const FontChoice &) const = default;
+};
+
 class Prompts {
 public:
     virtual ~Prompts() = default;
@@ -37,12 +56,19 @@ public:
     virtual Answer confirmYesNoCancel(const QString &text) = 0;
     // The chosen path, or nothing when the user cancels. `filter` uses Qt's
     // "Text files (*.txt);;All files (*)" form.
-    virtual std::optional<QString> fileOpen(const QString &caption, const QString &dir,
-                                            const QString &filter) = 0;
+    std::optional<QString> fileOpen(const QString &caption, const QString &dir,
+                                    const QString &filter);
+    // The same dialog offering an open-as-read-only box when `offerReadOnly`.
+    virtual std::optional<FileOpenChoice> fileOpenChoice(const QString &caption,
+                                                         const QString &dir,
+                                                         const QString &filter,
+                                                         bool offerReadOnly) = 0;
     virtual std::optional<QString> fileSave(const QString &caption, const QString &path,
                                             const QString &filter) = 0;
     // The chosen font's face name, or nothing when the user cancels.
-    virtual std::optional<QString> font(const QString &currentFace) = 0;
+    std::optional<QString> font(const QString &currentFace);
+    // The whole font dialog: face, size, style, effects and colour.
+    virtual std::optional<FontChoice> fontChoice(const FontChoice &current) = 0;
 };
 
 // The process's prompts. Before a program or test installs its own, a fallback

@@ -56,11 +56,14 @@ Answer ScriptedPrompts::confirmYesNoCancel(const QString &text)
     return s.type == Scripted::Button ? s.button : Answer::Cancel;
 }
 
-std::optional<QString> ScriptedPrompts::fileOpen(const QString &caption, const QString &,
-                                                 const QString &)
+std::optional<FileOpenChoice> ScriptedPrompts::fileOpenChoice(const QString &caption,
+                                                               const QString &, const QString &,
+                                                               bool offerReadOnly)
 {
     const Scripted s = next(PromptKind::FileOpen, caption);
-    return s.type == Scripted::Text ? std::optional<QString>(s.text) : std::nullopt;
+    if (s.type != Scripted::Text)
+        return std::nullopt;
+    return FileOpenChoice{s.text, offerReadOnly && s.readOnly};
 }
 
 std::optional<QString> ScriptedPrompts::fileSave(const QString &caption, const QString &,
@@ -70,10 +73,10 @@ std::optional<QString> ScriptedPrompts::fileSave(const QString &caption, const Q
     return s.type == Scripted::Text ? std::optional<QString>(s.text) : std::nullopt;
 }
 
-std::optional<QString> ScriptedPrompts::font(const QString &currentFace)
+std::optional<FontChoice> ScriptedPrompts::fontChoice(const FontChoice &current)
 {
-    const Scripted s = next(PromptKind::Font, currentFace);
-    return s.type == Scripted::Text ? std::optional<QString>(s.text) : std::nullopt;
+    const Scripted s = next(PromptKind::Font, current.family);
+    return s.type == Scripted::Text ? std::optional<FontChoice>(s.font) : std::nullopt;
 }
 
 } // namespace platform

@@ -29,8 +29,21 @@ public:
 
     // Script the next answers, consumed in order by the questions asked.
     void answer(Answer a) { script_.push_back({Scripted::Button, a, {}}); }
-    void answerPath(const QString &path) { script_.push_back({Scripted::Text, Answer::Cancel, path}); }
-    void answerFont(const QString &face) { script_.push_back({Scripted::Text, Answer::Cancel, face}); }
+    // A file dialog's path; `readOnly` ticks the open-as-read-only box.
+    void answerPath(const QString &path, bool readOnly = false)
+    {
+        script_.push_back({Scripted::Text, Answer::Cancel, path, readOnly});
+    }
+    void answerFont(const QString &face)
+    {
+        FontChoice font;
+        font.family = face;
+        answerFont(font);
+    }
+    void answerFont(const FontChoice &font)
+    {
+        script_.push_back({Scripted::Text, Answer::Cancel, font.family, false, font});
+    }
     void answerCancel() { script_.push_back({Scripted::Cancelled, Answer::Cancel, {}}); }
 
     QList<RecordedPrompt> recorded;
@@ -49,17 +62,20 @@ public:
     void error(const QString &text) override;
     Answer confirmYesNo(const QString &text) override;
     Answer confirmYesNoCancel(const QString &text) override;
-    std::optional<QString> fileOpen(const QString &caption, const QString &dir,
-                                    const QString &filter) override;
+    std::optional<FileOpenChoice> fileOpenChoice(const QString &caption, const QString &dir,
+                                                 const QString &filter,
+                                                 bool offerReadOnly) override;
     std::optional<QString> fileSave(const QString &caption, const QString &path,
                                     const QString &filter) override;
-    std::optional<QString> font(const QString &currentFace) override;
+    std::optional<FontChoice> fontChoice(const FontChoice &current) override;
 
 private:
     struct Scripted {
         enum Type { Cancelled, Button, Text } type;
         Answer button;
         QString text;
+        bool readOnly = false;
+        FontChoice font = {};
     };
     // Records the prompt and takes the next scripted answer (Cancelled when none is left).
     Scripted next(PromptKind kind, const QString &text);

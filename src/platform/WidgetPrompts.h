@@ -13,11 +13,12 @@ public:
     void error(const QString &text) override;
     Answer confirmYesNo(const QString &text) override;
     Answer confirmYesNoCancel(const QString &text) override;
-    std::optional<QString> fileOpen(const QString &caption, const QString &dir,
-                                    const QString &filter) override;
+    std::optional<FileOpenChoice> fileOpenChoice(const QString &caption, const QString &dir,
+                                                 const QString &filter,
+                                                 bool offerReadOnly) override;
     std::optional<QString> fileSave(const QString &caption, const QString &path,
                                     const QString &filter) override;
-    std::optional<QString> font(const QString &currentFace) override;
+    std::optional<FontChoice> fontChoice(const FontChoice &current) override;
 };
 
 } // namespace platform

@@ -131,6 +131,17 @@ TEST_F(EditorTest, MailComposedInTheWindowIsQueuedAndTheWindowCleared)
     EXPECT_EQ(lvAttach()->count(), 0);
     EXPECT_TRUE(edSubject()->text().isEmpty());
     EXPECT_TRUE(editor->Editor->toPlainText().isEmpty());
+
+    // Open loads the queued body, read-only exactly when the dialog's box was ticked.
+    prompts.clear();
+    prompts.answerPath(outbox(kName + ".m"), true);
+    action("Open1")->trigger();
+    EXPECT_EQ(editor->Editor->toPlainText(), "Hello");
+    EXPECT_TRUE(editor->Editor->isReadOnly());
+    prompts.answerPath(outbox(kName + ".m"), false);
+    action("Open1")->trigger();
+    EXPECT_FALSE(editor->Editor->isReadOnly());
+    EXPECT_TRUE(prompts.unanswered.isEmpty());
 }
 
 TEST_F(EditorTest, QueueChecksComeFirstAndWriteNothing)
@@ -336,6 +347,25 @@ TEST_F(EditorTest, CommandsAndFormattingFollowTheBody)
     editor->Editor->setTextCursor(at);
     EXPECT_TRUE(find<QToolButton>("tbItalic")->isChecked());
     EXPECT_EQ(colours->currentText(), "Red");
+
+    // The Font dialog sets face, size, style, effects and colour of the selection.
+    platform::FontChoice chosen;
+    chosen.family = "Liberation Serif";
+    chosen.pointSize = 31;
+    chosen.bold = true;
+    chosen.strikeOut = true;
+    chosen.colour = "#008000";
+    prompts.answerFont(chosen);
+    editor->Editor->selectAll();
+    editor->tbFont->trigger();
+    EXPECT_EQ(prompts.texts(PromptKind::Font), QStringList{"Arial"});
+    at.setPosition(4);
+    const QTextCharFormat fonted = at.charFormat();
+    EXPECT_EQ(fonted.fontFamilies().toStringList(), QStringList{"Liberation Serif"});
+    EXPECT_EQ(fonted.fontPointSize(), 31);
+    EXPECT_TRUE(fonted.fontWeight() >= QFont::Bold && fonted.fontStrikeOut());
+    EXPECT_FALSE(fonted.fontItalic());
+    EXPECT_EQ(fonted.foreground().color(), QColor(0, 0x80, 0));
 
     // A mail only viewed pastes nothing, whatever the clipboard holds.
     editor->ToggleQueue(false);

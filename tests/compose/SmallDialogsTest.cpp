@@ -1,10 +1,17 @@
 #include "compose/AddressBook.h"
 #include "compose/EditEntry.h"
 #include "compose/NewFolder.h"
+#include "platform/WidgetPrompts.h"
 #include "store/SharedState.h"
 #include "support/TempHome.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -108,4 +115,48 @@ TEST(AddressBook, LoadsItsOwnListAndShowsWellFormedLines)
     EXPECT_EQ(list->topLevelItem(1)->text(2), "bob@example.test, carol@example.test");
     // The posting run's lines are never touched.
     EXPECT_EQ(state.meTemp, QStringList{"queued-mail"});
+}
+
+// The platform's file-open and font dialogs, driven as a user would: the read-only box
+// and the font's style and size come back with the choice.
+TEST(WidgetPromptsDialogs, ReadOnlyBoxAndWholeFontComeBack)
+{
+    testsupport::TempHome home;
+    const QString file = home.file("mail.m");
+    QFile(file).open(QIODevice::WriteOnly);
+    platform::WidgetPrompts widgets;
+
+    QTimer::singleShot(0, [file] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        dialog->findChild<QCheckBox *>("readOnly")->setChecked(true);
+        dialog->selectFile(file);
+        static_cast<QDialog *>(dialog)->accept(); // the dialog's own Open
+    });
+    const auto opened = widgets.fileOpenChoice("Open", home.path(), "quorvel Files (*.m)", true);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(QFileInfo(opened->path), QFileInfo(file));
+    EXPECT_TRUE(opened->readOnly);
+
+    QTimer::singleShot(0, [] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        ASSERT_TRUE(dialog);
+        auto *fonts = dialog->findChild<QFontDialog *>();
+        QFont f = fonts->currentFont();
+        f.setPointSize(17);
+        f.setItalic(true);
+        f.setUnderline(true);
+        fonts->setCurrentFont(f);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    platform::FontChoice start;
+    start.family = QApplication::font().family();
+    start.pointSize = 12;
+    start.colour = "#0000ff";
+    const auto font = widgets.fontChoice(start);
+    ASSERT_TRUE(font);
+    EXPECT_EQ(font->pointSize, 17);
+    EXPECT_TRUE(font->italic && font->underline);
+    EXPECT_FALSE(font->strikeOut);
+    EXPECT_EQ(font->colour, "#0000ff");
 }
