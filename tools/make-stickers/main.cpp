@@ -189,8 +189,9 @@ int main(int argc, char **argv)
     // Member times are stored as local time; UTC makes them the same on every machine.
     qputenv("TZ", "UTC");
     ::tzset();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No window is shown; the same platform everywhere draws the same pixels, also
+    // on a build machine without a display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 3) {
