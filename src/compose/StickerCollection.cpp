@@ -39,7 +39,8 @@ bool withinBounds(QImageReader &reader)
 
 StickerCollections::StickerCollections(const ControlCentreState &state) : state_(state)
 {
-    Clean();
+    if (const QString left = unpackDir(false); !left.isEmpty())
+        QDir(left).removeRecursively();
 }
 
 StickerCollections::~StickerCollections()
@@ -96,9 +97,9 @@ void StickerCollections::Clean()
 {
     files_.clear();
     bodyPictures_.clear();
-    const QString dir = unpackDir(false);
-    if (!dir.isEmpty())
-        QDir(dir).removeRecursively();
+    // The directory itself is remembered: at program end the state may be gone.
+    if (!unpacked_.isEmpty())
+        QDir(unpacked_).removeRecursively();
 }
 
 StickerCollections::Unpacked StickerCollections::Unpack(const QString &name)
@@ -115,6 +116,7 @@ StickerCollections::Unpacked StickerCollections::Unpack(const QString &name)
 
     Clean();
     const QString dir = unpackDir(true);
+    unpacked_ = dir;
     auto take = [&](const QString &bare, const QByteArray &data) {
         const QString key = bare.toLower();
         if (bare == kPlaceholderMember || files_.contains(key) || !FitsBounds(data))

@@ -96,4 +96,5 @@ private:
     // Unpacked copies by lower-case name, and the body bytes made from them.
     QHash<QString, QString> files_;
     QHash<QString, QByteArray> bodyPictures_;
+    QString unpacked_;
 };
