@@ -4,7 +4,7 @@
 #include "compose/StickerCollection.h"
 #include "platform/Paths.h"
 #include "platform/ScriptedPrompts.h"
-#include "rtf/Rtf.h"
+#include "rtf/RtfTestSupport.h"
 #include "store/SharedState.h"
 #include "store/StorePaths.h"
 #include "support/ArchiveContents.h"
@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 #include <QtEndian>
@@ -157,18 +156,6 @@ protected:
     void run(const char *action) { editor->findChild<QAction *>(action)->trigger(); }
     void chooseTab(int index) { QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(index).center()); }
     QString count() const { return editor->findChild<QLabel *>("edCount")->text(); }
-    // The bytes of every picture in the body, in order.
-    QList<QByteArray> bodyPictures() const
-    {
-        QList<QByteArray> out;
-        const QTextDocument &doc = *editor->Editor->document();
-        for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
-            for (auto it = b.begin(); !it.atEnd(); ++it)
-                if (const QTextCharFormat f = it.fragment().charFormat(); f.isImageFormat())
-                    out << rtf::embeddedAt(doc, f.toImageFormat())->bytes;
-        return out;
-    }
-
     TfrmNewFolder dialog;
     std::unique_ptr<TfrmEditor> editor;
     QTabBar *tabs = nullptr;
@@ -245,10 +232,10 @@ TEST_F(StickerStrip, InsertingPutsTheStickerIntoTheBodyAsPng)
     EXPECT_TRUE(editor->HasContent);
     QTest::mouseClick(slot(2), Qt::LeftButton);
     QTest::mouseDClick(slot(2), Qt::LeftButton);
-    const QList<QByteArray> inserted = bodyPictures();
+    const auto inserted = rtftest::items(*editor->Editor->document());
     ASSERT_EQ(inserted.size(), 2);
-    EXPECT_TRUE(inserted[0].startsWith("\x89PNG"));
-    EXPECT_EQ(inserted[1], picture(9, "PNG"));
+    EXPECT_TRUE(inserted[0].bytes.startsWith("\x89PNG"));
+    EXPECT_EQ(inserted[1].bytes, picture(9, "PNG"));
 }
 
 TEST_F(StickerStrip, CollectionsAreAddedAndDeleted)
