@@ -37,10 +37,23 @@ bool withinBounds(QImageReader &reader)
 
 } // namespace
 
+namespace {
+
+// Removes the unpacked copies and, when nothing else is left in it, the working
+// directory that holds them.
+void removeUnpacked(const QString &dir)
+{
+    if (dir.isEmpty())
+        return;
+    QDir(dir).removeRecursively();
+    QDir().rmdir(QFileInfo(QDir::cleanPath(dir)).path());
+}
+
+} // namespace
+
 StickerCollections::StickerCollections(const ControlCentreState &state) : state_(state)
 {
-    if (const QString left = unpackDir(false); !left.isEmpty())
-        QDir(left).removeRecursively();
+    removeUnpacked(unpackDir(false));
 }
 
 StickerCollections::~StickerCollections()
@@ -98,8 +111,7 @@ void StickerCollections::Clean()
     files_.clear();
     bodyPictures_.clear();
     // The directory itself is remembered: at program end the state may be gone.
-    if (!unpacked_.isEmpty())
-        QDir(unpacked_).removeRecursively();
+    removeUnpacked(unpacked_);
 }
 
 StickerCollections::Unpacked StickerCollections::Unpack(const QString &name)
@@ -160,10 +172,38 @@ StickerCollections::Picture StickerCollections::Load(const QString &name)
     return picture;
 }
 
+QStringList StickerCollections::membersNamed(const QString &archive, const QString &name,
+                                             bool firstOnly)
+{
+    QStringList members;
+    if (!QFileInfo(archive).isFile())
+        return members;
+    zip_.setZipFilename(archive);
+    for (const ZipDirEntry &entry : zip_.MemberList()) {
+        if (platform::bareFileName(entry.fileName).compare(name, Qt::CaseInsensitive) == 0
+            && !members.contains(entry.fileName)) {
+            members << entry.fileName;
+            if (firstOnly)
+                break;
+        }
+    }
+    return members;
+}
+
 void StickerCollections::AddSticker(const QString &collection, const QString &file)
 {
+    const QString archive = archivePath(collection);
+    // The strip ignores letter case, so a member spelt otherwise would keep showing in
+    // place of the new one: it is replaced as a member of the same spelling is.
+    const QString bare = platform::bareFileName(file);
+    QStringList others = membersNamed(archive, bare, false);
+    others.removeAll(bare);
     StoreCommand command;
-    ZipFile(zip_, archivePath(collection), file);
+    if (!others.isEmpty()) {
+        zip_.FSpecArgs = others;
+        zip_.Delete();
+    }
+    ZipFile(zip_, archive, file);
     command.finish();
 }
 
@@ -171,16 +211,7 @@ void StickerCollections::DeleteSticker(const QString &collection, const QString 
 {
     const QString archive = archivePath(collection);
     // The member's own spelling, which may differ from the strip's lower-case name.
-    QString member = name;
-    if (QFileInfo(archive).isFile()) {
-        zip_.setZipFilename(archive);
-        for (const ZipDirEntry &entry : zip_.MemberList()) {
-            if (platform::bareFileName(entry.fileName).compare(name, Qt::CaseInsensitive) == 0) {
-                member = entry.fileName;
-                break;
-            }
-        }
-    }
+    const QString member = membersNamed(archive, name, true).value(0, name);
     StoreCommand command;
     DeleteFromArchive(zip_, archive, member);
     const QString key = name.toLower();

@@ -73,7 +73,8 @@ public:
     };
     Picture Load(const QString &name);
 
-    // Adds `file` to `collection` under its bare name, replacing a member of that name.
+    // Adds `file` to `collection` under its bare name, replacing a member of that name
+    // in any letter case.
     void AddSticker(const QString &collection, const QString &file);
     // Deletes the member that sticker `name` (letter case ignored) of `collection`
     // was unpacked from, and its copy. A missing archive is reported ("File ... is
@@ -90,6 +91,8 @@ public:
 
 private:
     QString unpackDir(bool create) const;
+    // The members of `archive` whose bare name is `name`, letter case ignored.
+    QStringList membersNamed(const QString &archive, const QString &name, bool firstOnly);
 
     const ControlCentreState &state_;
     TZipArchive zip_;
