@@ -18,6 +18,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 
+#include <algorithm>
+
 namespace {
 
 const QString kCaption = QStringLiteral("quorvel");

@@ -135,7 +135,10 @@ StickerCollections::Unpacked StickerCollections::Unpack(const QString &name)
             return;
         const QString path = platform::joinPath(dir, bare);
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(data) != data.size()) {
+        // A name taken already (letter case folded by the file system) keeps its file.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return;
+        if (file.write(data) != data.size() || !file.flush()) {
             file.remove();
             if (out.failure.isEmpty())
                 out.failure = "Cannot create file " + path;
