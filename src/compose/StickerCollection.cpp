@@ -136,10 +136,12 @@ StickerCollections::Unpacked StickerCollections::Unpack(const QString &name)
         const QString path = platform::joinPath(dir, bare);
         QFile file(path);
         // A name taken already (letter case folded by the file system) keeps its file.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        const bool opened = file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        if (!opened && QFileInfo::exists(path))
             return;
-        if (file.write(data) != data.size() || !file.flush()) {
-            file.remove();
+        if (!opened || file.write(data) != data.size() || !file.flush()) {
+            if (opened)
+                file.remove();
             if (out.failure.isEmpty())
                 out.failure = "Cannot create file " + path;
             return;
