@@ -193,6 +193,26 @@ TEST_F(StickerStrip, PagesElevenAtATime)
     EXPECT_EQ(prompts.recorded.size(), 2);
 }
 
+TEST_F(StickerStrip, ADamagedStickerIsReportedOnceTheOthersShow)
+{
+    QList<zipwrite::MemberSource> members;
+    for (int i = 1; i <= 3; ++i)
+        members << zipwrite::MemberSource::bytes(stickerName(i), picture(i));
+    zipwrite::addMembers(dir + "faces.zip", members, 0);
+    QByteArray archive = readFile(dir + "faces.zip");
+    const qsizetype at = archive.indexOf(picture(2));
+    ASSERT_GT(at, 0);
+    archive[at + 100] = char(archive[at + 100] ^ 0x55);
+    testsupport::writeFile(dir + "faces.zip", archive);
+
+    open();
+    EXPECT_EQ(prompts.texts(PromptKind::Error),
+              QStringList{"Cannot extract S02.bmp from " + dir + "faces.zip"});
+    EXPECT_EQ(tips().mid(0, 3), QStringList({"s01.bmp", "", "s03.bmp"}));
+    EXPECT_EQ(editor->StickerNames.size(), 3);
+    EXPECT_EQ(editor->windowTitle(), "quorvel");
+}
+
 TEST_F(StickerStrip, PointingSelectsAndDeleteSticker)
 {
     collection("thirteen.zip", 13);
