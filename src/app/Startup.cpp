@@ -48,6 +48,8 @@ TfrmControlCentre *CreateWindows(TfrmFront &splash)
 
     splash.DisplayInfo("Loading addition form 2...");
     cc->frmNewFolder = new TfrmNewFolder(cc);
+    // The editor names new sticker collections in it.
+    cc->frmEditor->frmNewFolder = cc->frmNewFolder;
 
     splash.DisplayInfo("Loading addition form 3...");
     cc->frmPopup = new TfrmPopup(cc);

@@ -2,6 +2,7 @@
 
 #include "compose/CommandBar.h"
 #include "compose/EditorObjects.h"
+#include "compose/StickerCollection.h"
 #include "platform/Command.h"
 #include "platform/Paths.h"
 #include "platform/Prompts.h"
@@ -224,6 +225,7 @@ TfrmEditor::TfrmEditor(ControlCentreState &state, QWidget *parent)
     }
 
     createMenus();
+    createStickerStrip(column);
 
     connect(tbClose, &QAction::triggered, this, &QWidget::close);
     connect(tbQueue, &QAction::triggered, this, command(&TfrmEditor::tbQueueClick));

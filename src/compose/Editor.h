@@ -14,8 +14,12 @@
 #include <QTextEdit>
 
 #include <functional>
+#include <memory>
 
 class ControlCentreState;
+class StickerCollections;
+class TfrmNewFolder;
+class TStickerStrip;
 class QHBoxLayout;
 class QLabel;
 class TEditorObjects;
@@ -55,6 +59,7 @@ public:
     static constexpr int kModeFromSent = 300;
 
     explicit TfrmEditor(ControlCentreState &state, QWidget *parent = nullptr);
+    ~TfrmEditor() override;
 
     QString MailName;
     int EditorMode = kModeNewMail;
@@ -96,6 +101,36 @@ public:
     // Appends one address to the recipient list (the address book's "Use").
     void AddRecipient(const QString &address);
 
+    // The sticker strip: the shown collection's sticker names (lower case, archive
+    // order, placeholder excluded), the collection last loaded, the position of the
+    // sticker in slot 1 (from 1), and the slot last pointed at.
+    QStringList StickerNames;
+    QString CurrentCollection;
+    int PageStart = 1;
+    QString CurrentSticker;
+    // 1 to 11 when the slot last pointed at held a sticker; -1 when none.
+    int SelectedSlot = -1;
+    // The name dialog, which asks for a new collection's name (the control centre sets it).
+    TfrmNewFolder *frmNewFolder = nullptr;
+
+    void LoadSticker(const QString &name);
+    void LoadPicture(int first, int count);
+    void ClearStickerSlot(int slot);
+    void CleanPicture();
+    void AddSticker();
+    void DeleteSticker();
+    // True when no collection of that name exists.
+    bool NewCollection(const QString &name);
+    void AddNewCollection1Click();
+    void DeleteCollection1Click();
+    // The lower arrow (next page) and the upper one (previous page).
+    void SpinButton1DownClick();
+    void SpinButton1UpClick();
+    void TabSet1Click(int index);
+    void StickerMouseMove(int slot);
+    // Puts the sticker of `slot` into the body at the selection, through the clipboard.
+    void StickerInsert(int slot);
+
     QAction *tbClose, *tbQueue, *tbCut, *tbPaste, *tbCopy, *tbObject, *tbAddress, *tbAttach,
         *tbFont;
     QComboBox *cbFont;
@@ -114,6 +149,8 @@ private:
     // A handler run as one command: an error ends it with a message box.
     std::function<void()> command(void (TfrmEditor::*handler)());
     void createMenus();
+    // The strip below the body and the "Sticker" menu; lists the collections.
+    void createStickerStrip(QLayout *column);
     void createHeader(QWidget *central);
     QHBoxLayout *createFormatRow(QWidget *central);
     // Empties body, lists and subject (closing and New).
@@ -135,6 +172,8 @@ private:
 
     ControlCentreState &state_;
     MailWriter writer_;
+    std::unique_ptr<StickerCollections> stickers_;
+    TStickerStrip *strip_;
     TEditorObjects *objects_;
     QAction *Save1, *Saveas1, *PasteSpecial1, *InsertObject1;
     QMenu *EditMenu;

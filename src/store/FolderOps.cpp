@@ -508,6 +508,18 @@ QString FolderNameFromInput(const QString &typed)
     return name.isEmpty() ? QString() : platform::sanitizeFileName(name);
 }
 
+QByteArray InboxPlaceholder(TZipArchive &zip, const QString &inboxDir)
+{
+    QByteArray placeholder = "placeholder";
+    const QString copy = ExtractMemberCopy(zip, HeaderArchivePath(inboxDir, QStringLiteral("INBOX")),
+                                           kPlaceholderMember, inboxDir);
+    if (!copy.isEmpty()) {
+        placeholder = ReadStoreFile(copy);
+        QFile::remove(copy);
+    }
+    return placeholder;
+}
+
 bool AddFolder(TZipArchive &zip, const QString &inboxDir, const QString &name)
 {
     if (name.isEmpty())
@@ -523,14 +535,8 @@ bool AddFolder(TZipArchive &zip, const QString &inboxDir, const QString &name)
         return false;
     }
     StoreCommand command;
-    QByteArray placeholder = "placeholder";
-    const QString copy = ExtractMemberCopy(zip, HeaderArchivePath(inboxDir, QStringLiteral("INBOX")),
-                                           kPlaceholderMember, inboxDir);
-    if (!copy.isEmpty()) {
-        placeholder = ReadStoreFile(copy);
-        QFile::remove(copy);
-    }
-    addMembers(zip, archive, {zipwrite::MemberSource::bytes(kPlaceholderMember, placeholder)});
+    addMembers(zip, archive,
+               {zipwrite::MemberSource::bytes(kPlaceholderMember, InboxPlaceholder(zip, inboxDir))});
     command.finish();
     return true;
 }

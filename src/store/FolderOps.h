@@ -101,6 +101,11 @@ bool IsDefaultFolder(const QString &folder);
 // the sanitiser (it names files in the inbox). Empty when nothing is left.
 QString FolderNameFromInput(const QString &typed);
 
+// The placeholder member of the INBOX header archive, which new folders and new sticker
+// collections copy; a stand-in when that archive has none (a missing archive is
+// reported, "File ... is missing").
+QByteArray InboxPlaceholder(TZipArchive &zip, const QString &inboxDir);
+
 // Adds folder `name` (as FolderNameFromInput gives it): its header archive with the
 // placeholder. Warns and changes nothing for INBOX or SENT (name + " is a default
 // folder!") and for an existing folder, letter case ignored (path + " is an existing

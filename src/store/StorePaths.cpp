@@ -46,3 +46,13 @@ QString BodyDocumentPath(const QString &outboxDir, const QString &mailName)
 }
 
 QString HistoryFilePath(const QString &appPath) { return inDir(appPath, "quorvel.hst"); }
+
+QString StickerDir(const QString &appPath)
+{
+    return platform::resolveCase(platform::joinPath(appPath, QStringLiteral("sticker"))) + '/';
+}
+
+QString CollectionArchivePath(const QString &stickerDir, const QString &name)
+{
+    return inDir(stickerDir, name + ".zip");
+}

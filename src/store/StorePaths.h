@@ -19,3 +19,8 @@ QString BodyDocumentPath(const QString &outboxDir, const QString &mailName);
 
 // `appPath` (no trailing "/") + "/quorvel.hst".
 QString HistoryFilePath(const QString &appPath);
+
+// The sticker directory, `appPath` + "/sticker/" (ending in "/").
+QString StickerDir(const QString &appPath);
+// Sticker collection `name`'s archive in `stickerDir`: name + ".zip".
+QString CollectionArchivePath(const QString &stickerDir, const QString &name);

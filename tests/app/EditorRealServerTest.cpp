@@ -1,9 +1,10 @@
 // A mail composed in the real editor window travels through the real Postfix and
 // Dovecot (started by the test run, scripts/mailservers/start) and opens again from
-// the fetched package with the same body. Skipped without the QUORVEL_TEST_*
+// the fetched package with the same body, a sticker from the strip included. Skipped without the QUORVEL_TEST_*
 // variables; a server that does not answer is a failure.
 #include "common/ArchiveOps.h"
 #include "common/Settings.h"
+#include "common/ZipWriter.h"
 #include "compose/Editor.h"
 #include "platform/Paths.h"
 #include "platform/ScriptedPrompts.h"
@@ -19,6 +20,7 @@
 #include "transfer/SendMail.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QDir>
 #include <QLineEdit>
@@ -62,8 +64,17 @@ TEST(EditorRealServers, AComposedMailIsPostedFetchedAndOpensWithItsBody)
     state.KeepCopy = "Yes";
     state.KeepMailInServer = "No";
 
+    // A sticker collection of one BMP sticker.
+    QByteArray bmp;
+    QBuffer bmpBuffer(&bmp);
+    bmpBuffer.open(QIODevice::WriteOnly);
+    QImage::fromData(rtftest::sticker(Qt::darkGreen, false)).save(&bmpBuffer, "BMP");
+    QDir().mkpath(StickerDir(state.AppPath));
+    zipwrite::addMembers(CollectionArchivePath(StickerDir(state.AppPath), "faces"),
+                         {zipwrite::MemberSource::bytes("smile.bmp", bmp)}, 9);
+
     // Composed in the window: typing, a bold word, a pasted picture, an embedded
-    // file, two attachments.
+    // file, a sticker from the strip, two attachments.
     TfrmEditor editor(state);
     editor.SourceFolder = "SENT";
     editor.Editable = true;
@@ -88,6 +99,7 @@ TEST(EditorRealServers, AComposedMailIsPostedFetchedAndOpensWithItsBody)
     data->setUrls({QUrl::fromLocalFile(home.file("docs/plan.ods"))});
     QApplication::clipboard()->setMimeData(data);
     editor.tbPaste->trigger();
+    QTest::mousePress(editor.findChild<QWidget *>("Sticker1"), Qt::RightButton);
     for (const char *file : {"docs/a.txt", "docs/b.txt"}) {
         ASSERT_TRUE(writeFile(home.file(file), file));
         prompts.answerPath(home.file(file));
@@ -96,7 +108,10 @@ TEST(EditorRealServers, AComposedMailIsPostedFetchedAndOpensWithItsBody)
     // What the body is after one pass through the codec (pixel sizes become points).
     QTextDocument sent;
     rtf::readRtf(rtf::writeRtf(*editor.Editor->document()), sent);
-    ASSERT_EQ(rtftest::items(sent).size(), 2);
+    ASSERT_EQ(rtftest::items(sent).size(), 3);
+    const QByteArray sticker = rtftest::items(sent)[2].bytes;
+    EXPECT_TRUE(sticker.startsWith("\x89PNG"));
+    EXPECT_EQ(QImage::fromData(sticker).pixel(18, 18), QImage::fromData(bmp).pixel(18, 18));
     editor.tbQueue->trigger();
     ASSERT_FALSE(editor.isVisible());
     ASSERT_TRUE(prompts.unanswered.isEmpty()) << prompts.unanswered.join('|').toStdString();
@@ -120,6 +135,7 @@ TEST(EditorRealServers, AComposedMailIsPostedFetchedAndOpensWithItsBody)
     editor.PerformFileOpen(fetched + name + ".m");
     EXPECT_EQ(rtftest::describe(*editor.Editor->document()), rtftest::describe(sent));
     EXPECT_EQ(rtftest::items(sent)[0].bytes, picture);
+    EXPECT_EQ(rtftest::items(*editor.Editor->document())[2].bytes, sticker);
 }
 
 } // namespace
