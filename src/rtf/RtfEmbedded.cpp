@@ -89,6 +89,17 @@ QImage placeholder(QSize size)
     return image;
 }
 
+QTextImageFormat imageInText(const QTextCharFormat &around, const QTextImageFormat &image)
+{
+    // Only the text properties: the character before may itself be a picture.
+    QTextCharFormat format;
+    format.setFont(around.font(), QTextCharFormat::FontPropertiesSpecifiedOnly);
+    if (around.hasProperty(QTextFormat::ForegroundBrush))
+        format.setForeground(around.foreground());
+    format.merge(image);
+    return format.toImageFormat();
+}
+
 } // namespace detail
 
 qint64 embeddedBytes(const QTextDocument &doc)
@@ -107,6 +118,11 @@ namespace {
 bool fits(const QTextDocument &doc, qsizetype size)
 {
     return size <= MaxItemBytes && embeddedBytes(doc) + size <= MaxEmbeddedBytes;
+}
+
+void insertImageInText(QTextCursor &cursor, const QTextImageFormat &image)
+{
+    cursor.insertImage(detail::imageInText(cursor.charFormat(), image));
 }
 
 } // namespace
@@ -130,7 +146,7 @@ bool insertPicture(QTextCursor &cursor, const QByteArray &bytes, QSizeF displayS
         image.save(&buffer, "PNG");
         item.blip = "pngblip";
     }
-    cursor.insertImage(detail::addEmbedded(*cursor.document(), item, image, displaySize));
+    insertImageInText(cursor, detail::addEmbedded(*cursor.document(), item, image, displaySize));
     return true;
 }
 
@@ -149,7 +165,7 @@ bool insertFile(QTextCursor &cursor, const QString &name, const QString &mimeTyp
     buffer.open(QIODevice::WriteOnly);
     icon.save(&buffer, "PNG");
     item.picSize = icon.size();
-    cursor.insertImage(detail::addEmbedded(*cursor.document(), item, icon, {}));
+    insertImageInText(cursor, detail::addEmbedded(*cursor.document(), item, icon, {}));
     return true;
 }
 

@@ -13,6 +13,9 @@ namespace rtf::detail {
 // refers to them, sized displaySize (pixels).
 QTextImageFormat addEmbedded(QTextDocument &doc, const Embedded &item, const QImage &shown,
                              QSizeF displaySize);
+// The picture's format carrying the text properties of `around`, so that text typed
+// after a picture or a file goes on in the surrounding face, size and colour.
+QTextImageFormat imageInText(const QTextCharFormat &around, const QTextImageFormat &image);
 // Where the item of the image named imageName is registered.
 QUrl itemUrl(const QString &imageName);
 // A .bmp file from a packed DIB (\dibitmap), its file header rebuilt; empty when the

@@ -1016,7 +1016,8 @@ private:
     void insertShown(const Shown &shown)
     {
         flushRun();
-        cursor_.insertImage(detail::addEmbedded(doc_, shown.item, shown.image, shown.size));
+        cursor_.insertImage(detail::imageInText(
+            charFormat(state().chr), detail::addEmbedded(doc_, shown.item, shown.image, shown.size)));
         contentSincePar_ = true;
     }
 

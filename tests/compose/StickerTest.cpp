@@ -256,6 +256,13 @@ TEST_F(StickerStrip, InsertingPutsTheStickerIntoTheBodyAsPng)
     ASSERT_EQ(inserted.size(), 2);
     EXPECT_TRUE(inserted[0].bytes.startsWith("\x89PNG"));
     EXPECT_EQ(inserted[1].bytes, picture(9, "PNG"));
+
+    // Text typed after the stickers goes on in the body's own blue.
+    QTest::keyClicks(editor->Editor, "after");
+    QTextCursor end(editor->Editor->document());
+    end.movePosition(QTextCursor::End);
+    EXPECT_EQ(end.charFormat().foreground().color(), QColor(Qt::blue));
+    EXPECT_FALSE(end.charFormat().isImageFormat());
 }
 
 TEST_F(StickerStrip, CollectionsAreAddedAndDeleted)
