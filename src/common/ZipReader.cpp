@@ -147,17 +147,26 @@ bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString 
 // Reading every member of an archive of small members (a header archive of ten
 // thousand records) through libzip costs a stream set-up per member. Here the archive
 // is read once and each member's data inflated with one reused stream. It is used
-// only when the local headers follow one another exactly as the central directory
-// lists them, with sizes known up front (what our writer leaves); otherwise it hands
-// out nothing and returns false, and the caller reads member by member.
+// only when each local header the central directory names agrees with it, with sizes
+// known up front (what our writer leaves; space left by deletions between members is
+// passed over); otherwise it hands out nothing and returns false, and the caller reads
+// member by member.
 constexpr qint64 kOnePassLimit = 64 * 1024 * 1024;
 
-bool readAllInOnePass(zip_t *z, const QString &archive, qint64 maxBytes, const Take &take)
+bool readAllInOnePass(const QString &archive, qint64 maxBytes, const Take &take)
 {
-    QFile file(archive);
-    if (file.size() > kOnePassLimit || !file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    zipfmt::CentralDirectory cd;
+    try {
+        const zipio::Fd fd = zipio::openFile(archive, O_RDONLY);
+        struct stat st;
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_size > kOnePassLimit)
+            return false;
+        cd = zipfmt::readCentralDirectory(fd.get(), st.st_size);
+        bytes = zipio::readAt(fd.get(), 0, qint64(cd.offset));
+    } catch (const platform::Error &) {
         return false;
-    const QByteArray bytes = file.readAll();
+    }
     struct Member {
         QString name;
         qint64 offset, compressed, size;
@@ -165,13 +174,10 @@ bool readAllInOnePass(zip_t *z, const QString &archive, qint64 maxBytes, const T
         quint32 crc;
     };
     std::vector<Member> members;
-    const zip_int64_t count = zip_get_num_entries(z, 0);
-    qint64 pos = 0;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        const char *raw = zip_get_name(z, zip_uint64_t(i), ZIP_FL_ENC_RAW);
-        zip_stat_t zs;
-        zip_stat_init(&zs);
-        if (!raw || zip_stat_index(z, zip_uint64_t(i), 0, &zs) != 0 || pos + 30 > bytes.size())
+    members.reserve(size_t(cd.entries.size()));
+    for (const zipfmt::CentralEntry &e : cd.entries) {
+        const qint64 pos = qint64(e.localOffset);
+        if (pos + 30 > bytes.size())
             return false;
         const char *h = bytes.constData() + pos;
         const quint16 flags = zipfmt::get16(h + 6);
@@ -179,14 +185,14 @@ bool readAllInOnePass(zip_t *z, const QString &archive, qint64 maxBytes, const T
         const quint32 compressed = zipfmt::get32(h + 18);
         const quint16 nameLength = zipfmt::get16(h + 26);
         const qint64 data = pos + 30 + nameLength + zipfmt::get16(h + 28);
-        if (zipfmt::get32(h) != 0x04034b50 || (flags & 0x9) != 0 || (method != 0 && method != 8)
-            || compressed == 0xFFFFFFFFu || compressed != zs.comp_size
-            || QByteArrayView(h + 30, nameLength) != QByteArrayView(raw)
+        if (zipfmt::get32(h) != zipfmt::kLocalHeaderSig || (flags & 0x9) != 0
+            || (method != 0 && method != 8) || method != e.method
+            || compressed == 0xFFFFFFFFu || compressed != e.compressedSize
+            || QByteArrayView(h + 30, nameLength) != QByteArrayView(e.name)
             || data + qint64(compressed) > bytes.size())
             return false;
-        members.push_back({zipfmt::decodeName(QByteArray(raw), flags), data, compressed,
-                           qint64(zs.size), method, zs.crc});
-        pos = data + compressed;
+        members.push_back({zipfmt::decodeName(e.name, flags), data, compressed,
+                           qint64(e.uncompressedSize), method, e.crc});
     }
 
     z_stream stream{};
@@ -290,9 +296,12 @@ int extractMembers(const QString &archive, const QStringList &names, const QStri
 void readMembers(const QString &archive, const QStringList &names, qint64 maxBytes,
                  const Take &take)
 {
+    if (names.isEmpty()) {
+        zipjournal::recoverArchive(archive);
+        if (readAllInOnePass(archive, maxBytes, take))
+            return;
+    }
     const std::unique_ptr<zip_t, ZipCloser> z = openForReading(archive);
-    if (names.isEmpty() && readAllInOnePass(z.get(), archive, maxBytes, take))
-        return;
 
     // Named members are looked up by name; only a name stored some other way (with a
     // directory part, say) costs a look at every member.

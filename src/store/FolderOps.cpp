@@ -35,6 +35,9 @@ QString folded(const QString &name) { return name.toCaseFolded(); }
 // A record is a few lines and a mail's raw header; anything far larger is no record.
 constexpr qint64 kMaxRecordBytes = 16 * 1024 * 1024;
 
+// The archive component's level, which every store archive is written with.
+constexpr int kCompressionLevel = 9;
+
 std::function<void(const char *)> &moveStepHook()
 {
     static std::function<void(const char *)> hook;
@@ -119,9 +122,24 @@ FolderRecords readRecords(const QString &inboxDir, const QString &folder,
     if (memberEntries(out.record).isEmpty())
         return out;
 
+    // A record is parsed only when it may name one of them: it holds one of the
+    // ASCII names in any letter case, or bytes outside ASCII (whose case folding the
+    // byte test cannot follow).
+    QList<QByteArray> wanted;
+    for (const QString &entry : memberEntries(out.record))
+        wanted << entry.toUtf8().toLower();
+    const auto ascii = [](const QByteArray &b) {
+        return std::all_of(b.begin(), b.end(), [](char c) { return uchar(c) < 0x80; });
+    };
+    const bool byBytes = std::all_of(wanted.begin(), wanted.end(), ascii);
     zipread::readMembers(archive, {}, kMaxRecordBytes, [&](const QString &name, const QByteArray &data) {
         if (name == kPlaceholderMember || name == mailId)
             return;
+        if (byBytes && ascii(data)) {
+            const QByteArray lower = data.toLower();
+            if (std::none_of(wanted.begin(), wanted.end(), [&](const QByteArray &w) { return lower.contains(w); }))
+                return;
+        }
         for (const QString &entry : DescriptorEntries(ParseHeaderRecord(data).attach))
             out.othersEntries.insert(folded(entry));
     });
@@ -151,7 +169,10 @@ QStringList unnamedAttachments(TZipArchive &zip, const QString &inboxDir, const 
     return unnamed;
 }
 
-void deleteMembers(TZipArchive &zip, const QString &archive, const QStringList &names)
+// Deletes `names` from `archive` as DeleteFromArchive does, without the component's
+// member-list reads before and after (a scan of every local header of a ten-thousand
+// member archive, twice), which nothing here looks at.
+void deleteMembers(const QString &archive, const QStringList &names)
 {
     if (names.isEmpty())
         return;
@@ -159,19 +180,16 @@ void deleteMembers(TZipArchive &zip, const QString &archive, const QStringList &
         platform::prompts().information("File " + archive + " is missing");
         return;
     }
-    zip.FSpecArgs = names;
-    zip.setZipFilename(archive);
-    zip.Delete();
+    zipwrite::deleteMembers(archive, names);
 }
 
-void addMembers(TZipArchive &zip, const QString &archive,
-                const QList<zipwrite::MemberSource> &members)
+// Adds `members` to `archive` (creating it), straight through the writer for the same
+// reason as deleteMembers.
+void addMembers(const QString &archive, const QList<zipwrite::MemberSource> &members)
 {
     if (members.isEmpty())
         return;
-    zip.setZipFilename(archive);
-    zip.AddMembers(members);
-    if (zip.SuccessCount() != members.size())
+    if (zipwrite::addMembers(archive, members, kCompressionLevel) != members.size())
         throw platform::Error("Unable to add to " + archive);
 }
 
@@ -196,31 +214,31 @@ QByteArray withField(const QByteArray &record, const QByteArray &key, const QByt
 
 // Takes the mail out of `folder`: record first, so it is no longer listed, then its
 // body and the attachment members no other mail names.
-void removeMail(TZipArchive &zip, const QString &inboxDir, const QString &folder,
-                const QString &mailId, const FolderRecords &records)
+void removeMail(const QString &inboxDir, const QString &folder, const QString &mailId,
+                const FolderRecords &records)
 {
-    DeleteFromArchive(zip, HeaderArchivePath(inboxDir, folder), mailId);
+    deleteMembers(HeaderArchivePath(inboxDir, folder), {mailId});
     step("record-removed");
-    DeleteFromArchive(zip, BodyArchivePath(inboxDir, folder), mailId);
+    deleteMembers(BodyArchivePath(inboxDir, folder), {mailId});
     step("body-removed");
     QStringList own;
     for (const QString &entry : memberEntries(records.record)) {
         if (!records.othersEntries.contains(folded(entry)))
             own << entry;
     }
-    deleteMembers(zip, AttachmentArchivePath(inboxDir, folder), own);
+    deleteMembers(AttachmentArchivePath(inboxDir, folder), own);
 }
 
 } // namespace
 
-bool deleteMail(TZipArchive &zip, const QString &inboxDir, const QString &folder,
+bool deleteMail(TZipArchive &, const QString &inboxDir, const QString &folder,
                 const QString &mailId)
 {
     StoreCommand command;
     const FolderRecords records = readRecords(inboxDir, folder, mailId);
     if (!records.found)
         return false;
-    removeMail(zip, inboxDir, folder, mailId, records);
+    removeMail(inboxDir, folder, mailId, records);
     command.finish();
     return true;
 }
@@ -243,7 +261,7 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
         return ReadHeaderRecord(zip, inboxDir, to, member, other) ? other.rawHeader : QByteArray();
     });
     if (choice.sameMessage) {
-        removeMail(zip, inboxDir, from, mailId, records);
+        removeMail(inboxDir, from, mailId, records);
         command.finish();
         return choice.mailId;
     }
@@ -308,17 +326,17 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
     }
 
     // The record goes in last, so the target lists the mail only once it is whole.
-    addMembers(zip, AttachmentArchivePath(inboxDir, to), attachments);
+    addMembers(AttachmentArchivePath(inboxDir, to), attachments);
     step("attachments-added");
-    addMembers(zip, BodyArchivePath(inboxDir, to), body);
+    addMembers(BodyArchivePath(inboxDir, to), body);
     step("body-added");
-    addMembers(zip, HeaderArchivePath(inboxDir, to),
+    addMembers(HeaderArchivePath(inboxDir, to),
                {zipwrite::MemberSource::bytes(choice.mailId, recordBytes)});
     step("record-added");
     // Members another mail of the source folder still names stay there for it.
     FolderRecords leaving = records;
     leaving.record.attach = FormatAttachmentDescriptor(0, renamed.keys());
-    removeMail(zip, inboxDir, from, mailId, leaving);
+    removeMail(inboxDir, from, mailId, leaving);
     command.finish();
     return choice.mailId;
 }
@@ -430,7 +448,7 @@ std::optional<MailContent> ReadMail(TZipArchive &zip, const QString &inboxDir,
     return mail;
 }
 
-bool SetMailStatus(TZipArchive &zip, const QString &inboxDir, const QString &folder,
+bool SetMailStatus(TZipArchive &, const QString &inboxDir, const QString &folder,
                    const QString &mailId, QChar code)
 {
     StoreCommand command;
@@ -446,7 +464,7 @@ bool SetMailStatus(TZipArchive &zip, const QString &inboxDir, const QString &fol
         status = kStatusRead;
     if (status.isEmpty() || ParseHeaderRecord(*bytes).status == status)
         return true;
-    addMembers(zip, HeaderArchivePath(inboxDir, folder),
+    addMembers(HeaderArchivePath(inboxDir, folder),
                {zipwrite::MemberSource::bytes(mailId, withField(*bytes, "STATUS:", status))});
     command.finish();
     return true;
@@ -530,7 +548,7 @@ bool AddFolder(TZipArchive &zip, const QString &inboxDir, const QString &name)
         placeholder = ReadStoreFile(copy);
         QFile::remove(copy);
     }
-    addMembers(zip, archive, {zipwrite::MemberSource::bytes(kPlaceholderMember, placeholder)});
+    addMembers(archive, {zipwrite::MemberSource::bytes(kPlaceholderMember, placeholder)});
     command.finish();
     return true;
 }
