@@ -1,5 +1,5 @@
-// Archive changes are atomic: a process killed at any moment of an add or a
-// replacement leaves the old or the new archive. A power loss keeps what reached the
+// Archive changes are atomic: a process killed at any moment of an add, a
+// replacement or a deletion leaves the old or the new archive. A power loss keeps what reached the
 // disk whole and takes an archive that unsynced appends left broken back to the last
 // sync (or to what the rewrite left); a command that completed is never undone.
 //
@@ -32,8 +32,8 @@ const char kArchiveVar[] = "QUORVEL_KILL_ARCHIVE";
 const char kFileVar[] = "QUORVEL_KILL_FILE";
 const char kStepVar[] = "QUORVEL_KILL_STEP";
 
-// The child: adds the files (separated by '|') to the archive, and kills itself at
-// the named step.
+// The child: adds the files (separated by '|') to the archive, or deletes the member
+// a "-" names, and kills itself at the named step ("end": once all are done).
 TEST(ArchiveKillChild, DISABLED_Run)
 {
     const QString archive = qEnvironmentVariable(kArchiveVar);
@@ -51,8 +51,14 @@ TEST(ArchiveKillChild, DISABLED_Run)
     TZipArchive zip;
     fputs("ready\n", stdout);
     fflush(stdout);
-    for (const QString &file : files)
-        ZipFile(zip, archive, file);
+    for (const QString &file : files) {
+        if (file.startsWith('-'))
+            DeleteFromArchive(zip, archive, file.mid(1));
+        else
+            ZipFile(zip, archive, file);
+    }
+    if (step == "end")
+        ::raise(SIGKILL);
 }
 
 struct ChildRun {
@@ -149,7 +155,7 @@ protected:
     QMap<QString, QByteArray> oldMembers;
 };
 
-TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendOrARewrite)
+TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendARewriteOrADeletion)
 {
     const QByteArray newData = sampleData(20000, 3);
     const QString added = writeFile(tmp.path() + "/new/three", newData);
@@ -186,6 +192,21 @@ TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendOrARewrite)
     simulateReboot(false);
     EXPECT_TRUE(runChild(archive, added, "exit:members", -1).finishedCleanly);
     EXPECT_FALSE(expectOldOrNew(appended, "exit while appending"));
+
+    // A deletion rewrites the directory in place: undone when cut short, kept once it
+    // ended on the same boot, back to the last sync after a reboot.
+    oldMembers.insert("big", sampleData(40000, 5));   // so that "one" leaves little space
+    QMap<QString, QByteArray> deleted = oldMembers;
+    deleted.remove("one");
+    for (bool reboot : {false, true}) {
+        for (const char *step : {"journal", "directory", "end"}) {
+            const std::string what = std::string("deleting, ") + step + (reboot ? " and a reboot" : "");
+            restoreOld();
+            EXPECT_TRUE(runChild(archive, "-one", step, -1).killed) << what;
+            simulateReboot(reboot);
+            EXPECT_EQ(expectOldOrNew(deleted, what), !reboot && std::string(step) == "end") << what;
+        }
+    }
 }
 
 TEST_F(ArchiveKillTest, AppendsOfAProgramThatEndedNormallySurviveAReboot)
