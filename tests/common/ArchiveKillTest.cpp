@@ -1,7 +1,8 @@
 // Archive changes are atomic: a process killed at any moment of an add, a
-// replacement or a deletion leaves the old or the new archive. A power loss keeps what reached the
-// disk whole and takes an archive that unsynced appends left broken back to the last
-// sync (or to what the rewrite left); a command that completed is never undone.
+// replacement or a deletion leaves the old or the new archive. A power loss keeps
+// what reached the disk whole and takes an archive that unsynced appends left broken
+// (or that an unsynced deletion changed) back to the last sync (or to what the
+// rewrite left); a command that completed is never undone.
 //
 // The killed process is this test program itself, started again to run the
 // disabled ArchiveKillChild test with the work described in its environment.
