@@ -28,6 +28,8 @@
 #include <algorithm>
 #include <limits>
 
+#include <unistd.h>
+
 namespace {
 
 QString folded(const QString &name) { return name.toCaseFolded(); }
@@ -212,21 +214,105 @@ QByteArray withField(const QByteArray &record, const QByteArray &key, const QByt
                               r.from);
 }
 
+// ---- Removals cut short --------------------------------------------------------------
+//
+// Between a mail's record leaving its folder and its body and attachments following,
+// a note in the inbox's working directory names those members (one per line,
+// percent-encoded, the mail identifier first). A note still there at the folder's next
+// move or trash means that a kill or a power loss cut the removal short: the members
+// it names that no record of the folder names now are removed then. A member that a
+// record names always stays.
+
+QString removalNotePath(const QString &inboxDir, const QString &folder)
+{
+    return platform::workDir(inboxDir) + QStringLiteral("removing-")
+        + platform::sanitizeFileName(folded(folder));
+}
+
+// The note is on disk, name and all, before the record goes: a power loss must not
+// keep the one without the other.
+void writeRemovalNote(const QString &note, const QString &mailId, const QStringList &attachments)
+{
+    QByteArray text = mailId.toUtf8().toPercentEncoding();
+    for (const QString &name : attachments)
+        text += '\n' + name.toUtf8().toPercentEncoding();
+    QFile file(note);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()
+        || !file.flush() || ::fdatasync(file.handle()) != 0
+        || !platform::syncPath(QFileInfo(note).absolutePath()))
+        throw platform::Error("Cannot create file " + note);
+}
+
+// Gone with the command's own sync, or at worst back after a power loss to be read
+// again, which removes nothing a record names.
+void dropRemovalNote(const QString &note)
+{
+    if (!QFile::remove(note) && QFileInfo::exists(note))
+        throw platform::Error("Cannot delete " + note);
+}
+
+void finishCutShortRemoval(const QString &inboxDir, const QString &folder)
+{
+    const QString note = removalNotePath(inboxDir, folder);
+    QFile file(note);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArrayList lines = file.readAll().split('\n');
+    file.close();
+    const QString mailId = QString::fromUtf8(QByteArray::fromPercentEncoding(lines.value(0)));
+    QStringList attachments;
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        attachments << QString::fromUtf8(QByteArray::fromPercentEncoding(lines[i]));
+
+    const QString records = HeaderArchivePath(inboxDir, folder);
+    if (QFileInfo(records).isFile()) {
+        // Every record's name, and what the records read here name; a record too large
+        // to read leaves the attachments alone.
+        TZipArchive zip;
+        zip.setZipFilename(records);
+        QSet<QString> recordNames;
+        for (const ZipDirEntry &e : zip.MemberList())
+            recordNames.insert(folded(platform::bareFileName(e.fileName)));
+        QSet<QString> named;
+        qsizetype read = 0;
+        zipread::readMembers(records, {}, kMaxRecordBytes, [&](const QString &, const QByteArray &data) {
+            ++read;
+            for (const QString &entry : DescriptorEntries(ParseHeaderRecord(data).attach))
+                named.insert(folded(entry));
+        });
+        const QString body = BodyArchivePath(inboxDir, folder);
+        if (!mailId.isEmpty() && !recordNames.contains(folded(mailId)) && QFileInfo(body).isFile())
+            zipwrite::deleteMembers(body, {mailId});
+        QStringList unnamed;
+        for (const QString &name : attachments) {
+            if (!name.isEmpty() && !named.contains(folded(name)))
+                unnamed << name;
+        }
+        const QString att = AttachmentArchivePath(inboxDir, folder);
+        if (read == zip.MemberList().size() && !unnamed.isEmpty() && QFileInfo(att).isFile())
+            zipwrite::deleteMembers(att, unnamed);
+    }
+    dropRemovalNote(note);
+}
+
 // Takes the mail out of `folder`: record first, so it is no longer listed, then its
 // body and the attachment members no other mail names.
 void removeMail(const QString &inboxDir, const QString &folder, const QString &mailId,
                 const FolderRecords &records)
 {
-    deleteMembers(HeaderArchivePath(inboxDir, folder), {mailId});
-    step("record-removed");
-    deleteMembers(BodyArchivePath(inboxDir, folder), {mailId});
-    step("body-removed");
     QStringList own;
     for (const QString &entry : memberEntries(records.record)) {
         if (!records.othersEntries.contains(folded(entry)))
             own << entry;
     }
+    const QString note = removalNotePath(inboxDir, folder);
+    writeRemovalNote(note, mailId, own);
+    deleteMembers(HeaderArchivePath(inboxDir, folder), {mailId});
+    step("record-removed");
+    deleteMembers(BodyArchivePath(inboxDir, folder), {mailId});
+    step("body-removed");
     deleteMembers(AttachmentArchivePath(inboxDir, folder), own);
+    dropRemovalNote(note);
 }
 
 } // namespace
@@ -235,6 +321,7 @@ bool deleteMail(TZipArchive &, const QString &inboxDir, const QString &folder,
                 const QString &mailId)
 {
     StoreCommand command;
+    finishCutShortRemoval(inboxDir, folder);
     const FolderRecords records = readRecords(inboxDir, folder, mailId);
     if (!records.found)
         return false;
@@ -249,6 +336,8 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
     if (folded(from) == folded(to))
         return mailId;
     StoreCommand command;
+    finishCutShortRemoval(inboxDir, from);
+    finishCutShortRemoval(inboxDir, to);
     const Scratch scratch(inboxDir);
     const FolderRecords records = readRecords(inboxDir, from, mailId);
     if (!records.found)
@@ -484,10 +573,12 @@ QString archivePath(const QString &inboxDir, const QString &folder, const QStrin
 }
 
 // Renames and deletions of whole archives bypass the archive component: its journals
-// must be gone first, and the directory flushed after.
-void settleArchives()
+// must be gone first, and the directory flushed after. A removal cut short in the
+// folder is finished first, so that its note does not outlive the folder's name.
+void settleArchives(const QString &inboxDir, const QString &folder)
 {
     StoreCommand command;
+    finishCutShortRemoval(inboxDir, folder);
     command.finish();
 }
 
@@ -567,7 +658,7 @@ bool RenameFolder(const QString &inboxDir, const QString &folder, const QString 
             return false;
         }
     }
-    settleArchives();
+    settleArchives(inboxDir, folder);
     QList<QPair<QString, QString>> done;
     for (const QString &extension : kExtensions) {
         const QString from = archivePath(inboxDir, folder, extension);
@@ -591,12 +682,13 @@ bool DeleteFolder(const QString &inboxDir, const QString &folder)
         platform::prompts().warning(QStringLiteral("INBOX is the default folder, deletion is not permitted"));
         return false;
     }
-    settleArchives();
+    settleArchives(inboxDir, folder);
     for (const QString &extension : kExtensions) {
         const QString path = archivePath(inboxDir, folder, extension);
         if (QFileInfo::exists(path) && !QFile::remove(path))
             throw platform::Error("Cannot delete " + path);
     }
+    QFile::remove(removalNotePath(inboxDir, folder));
     syncInbox(inboxDir);
     return true;
 }
