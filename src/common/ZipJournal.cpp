@@ -385,6 +385,90 @@ void recoverArchive(const QString &archive)
     zipio::syncDirectory(QFileInfo(archive).absolutePath());
 }
 
+namespace {
+
+// The journal of `archive`, opened for writing; a journal of our own starts empty
+// (one of a dead process was recovered already). `created` tells whether this
+// process had none, so that its name still needs a flush of the directory.
+zipio::Fd openJournal(const QString &archive, State &state, bool &created)
+{
+    created = !state.journal;
+    zipio::Fd jfd = zipio::openFile(journalPath(archive), O_RDWR | O_CREAT, 0600);
+    if (!jfd.valid())
+        throw platform::Error(zipio::systemReason());
+    if (created) {
+        zipio::truncateTo(jfd.get(), 0);
+        state.journal = true;
+        state.journalLength = 0;
+    }
+    return jfd;
+}
+
+// Writes and flushes the batch record of the archive open in `fd` unless this batch
+// has one for that file already. The record must describe what is on disk, and be
+// there itself, before the first overwrite since the last sync. On failure the
+// journal is cut back to what it held.
+void writeBatch(State &state, int jfd, int fd, const Record &base)
+{
+    const std::pair<quint64, quint64> file(base.device, base.inode);
+    if (state.batchFiles.count(file))
+        return;
+    try {
+        zipio::syncFd(fd);
+        Record r = base;
+        r.kind = kBatch;
+        const QByteArray batch = encode(r);
+        zipio::writeAt(jfd, state.journalLength, batch);
+        zipio::syncFd(jfd);
+        state.journalLength += batch.size();
+        state.batchFiles.insert(file);
+    } catch (...) {
+        ::ftruncate(jfd, off_t(state.journalLength));
+        throw;
+    }
+}
+
+Record recordOf(const struct stat &st, qint64 oldSize, qint64 directoryOffset, const QByteArray &tail)
+{
+    Record r;
+    r.bootId = bootId();
+    r.device = quint64(st.st_dev);
+    r.inode = quint64(st.st_ino);
+    r.oldSize = oldSize;
+    r.directoryOffset = directoryOffset;
+    r.tail = tail;
+    return r;
+}
+
+} // namespace
+
+void prepareChanges(const QStringList &archives)
+{
+    std::set<QString> dirs;
+    for (const QString &archive : archives) {
+        recoverArchive(archive);
+        zipio::Fd fd = zipio::openFile(archive, O_RDONLY);
+        struct stat st;
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+            continue;   // what the change creates, or reports
+        zipfmt::CentralDirectory cd;
+        try {
+            cd = zipfmt::readCentralDirectory(fd.get(), st.st_size);
+        } catch (const platform::Error &) {
+            continue;   // the change itself reports it
+        }
+        State &state = registry()[key(archive)];
+        bool created = false;
+        zipio::Fd jfd = openJournal(archive, state, created);
+        writeBatch(state, jfd.get(), fd.get(), recordOf(st, st.st_size, qint64(cd.offset), cd.tail));
+        dirs.insert(QFileInfo(archive).absolutePath());
+    }
+    for (const QString &dir : dirs) {
+        if (!zipio::syncDirectory(dir))
+            throw platform::Error("Cannot save changes to " + dir + ": " + zipio::systemReason());
+    }
+}
+
 AppendGuard::AppendGuard(const QString &archive, int fd, qint64 oldSize, qint64 directoryOffset,
                          const QByteArray &oldTail)
     : archive_(archive), journal_(journalPath(archive)), fd_(fd), oldSize_(oldSize),
@@ -397,39 +481,14 @@ AppendGuard::AppendGuard(const QString &archive, int fd, qint64 oldSize, qint64 
         throw platform::Error(QStringLiteral("the directory is out of place"));
 
     State &state = registry()[key(archive)];
-    const bool created = !state.journal;
-    zipio::Fd jfd = zipio::openFile(journal_, O_RDWR | O_CREAT, 0600);
-    if (!jfd.valid())
-        throw platform::Error(zipio::systemReason());
-    if (created) {
-        // A journal of our own starts empty; one of a dead process was recovered already.
-        zipio::truncateTo(jfd.get(), 0);
-        state.journal = true;
-        state.journalLength = 0;
-    }
-
-    Record r;
-    r.bootId = bootId();
-    r.device = quint64(st.st_dev);
-    r.inode = quint64(st.st_ino);
-    r.oldSize = oldSize;
-    r.directoryOffset = directoryOffset;
-    r.tail = oldTail_;
-    const std::pair<quint64, quint64> file(r.device, r.inode);
+    bool created = false;
+    zipio::Fd jfd = openJournal(archive, state, created);
+    Record r = recordOf(st, oldSize, directoryOffset, oldTail_);
+    const bool batched = state.batchFiles.count({r.device, r.inode});
+    writeBatch(state, jfd.get(), fd, r);
     try {
-        if (!state.batchFiles.count(file)) {
-            // The batch record must describe what is on disk, and be there itself,
-            // before the first overwrite since the last sync.
-            zipio::syncFd(fd);
-            r.kind = kBatch;
-            const QByteArray batch = encode(r);
-            zipio::writeAt(jfd.get(), state.journalLength, batch);
-            zipio::syncFd(jfd.get());
-            if (created && !zipio::syncDirectory(QFileInfo(journal_).absolutePath()))
-                throw platform::Error(zipio::systemReason());
-            state.journalLength += batch.size();
-            state.batchFiles.insert(file);
-        }
+        if (!batched && created && !zipio::syncDirectory(QFileInfo(journal_).absolutePath()))
+            throw platform::Error(zipio::systemReason());
         r.kind = kOperation;
         zipio::writeAt(jfd.get(), state.journalLength, encode(r));
     } catch (...) {

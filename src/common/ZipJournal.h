@@ -23,6 +23,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace zipjournal {
@@ -61,6 +62,13 @@ private:
     qint64 journalLength_ = 0;
     bool done_ = false;
 };
+
+// Writes the batch records of the existing `archives` that a command is about to
+// change, then flushes their directories once for all of them, rather than once per
+// archive as each first changes; files created beside them before the call are then
+// on disk by name as well. Optional: an append or deletion writes its record itself
+// when none is there. Throws platform::Error when a record cannot be written.
+void prepareChanges(const QStringList &archives);
 
 // Records that `archive` was replaced by a rewritten file (rename), so the next sync
 // flushes it.

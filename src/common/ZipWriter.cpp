@@ -431,12 +431,19 @@ void append(const QString &archive, const Opened &a, const QList<Source> &added,
     guard.commit();
 }
 
+// Unused space up to this size stays in any archive: a small archive emptied and
+// filled again costs no rewrite (and its flush) each time.
+constexpr qint64 kKeptUnusedSpace = 256 * 1024;
+
 // Whether removing `drop` should rewrite the archive rather than leave the members'
 // bytes behind as space no header names: when that space would pass a quarter of the
-// file, or the archive has members whose sizes follow their data (the rewrite moves
-// those sizes into the local headers, as an append does).
+// file and kKeptUnusedSpace, or the archive has members whose sizes follow their data
+// (the rewrite moves those sizes into the local headers, as an append does), and
+// when no member is left.
 bool compactionDue(const Opened &a, const std::set<qsizetype> &drop)
 {
+    if (qsizetype(drop.size()) == a.cd.entries.size())
+        return true;   // nothing left: the empty archive is 22 bytes
     qint64 live = 0;
     for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
         const CentralEntry &e = a.cd.entries[i];
@@ -447,7 +454,7 @@ bool compactionDue(const Opened &a, const std::set<qsizetype> &drop)
                 + qint64(e.compressedSize);
     }
     const qint64 unused = qint64(a.cd.offset) - live;
-    return unused * 4 > qint64(a.cd.offset) + a.cd.headersSize;
+    return unused > kKeptUnusedSpace && unused * 4 > qint64(a.cd.offset) + a.cd.headersSize;
 }
 
 // Removes the central headers of `drop` and writes the shorter directory where the

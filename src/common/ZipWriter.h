@@ -3,8 +3,8 @@
 // place: written where the old central directory stood, followed by a new one, so
 // the cost is that of the member and the directory, not of the archive. Deleting
 // writes a shorter central directory in the same place and leaves the members' bytes
-// as space that no header names; once that space passes a quarter of the file, the
-// deletion rewrites the archive without it instead. Replacing rewrites the archive.
+// as space that no header names; once that space passes a quarter of the file (and
+// 256 KB), the deletion rewrites the archive without it instead. Replacing rewrites the archive.
 // A rewrite goes into a hidden temporary file beside the archive, renamed over it.
 // All of them leave the old or the new archive after a kill at any moment (see
 // ZipJournal.h); flush them with zipjournal::syncArchives().

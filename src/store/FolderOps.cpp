@@ -10,6 +10,7 @@
 
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
+#include "common/ZipJournal.h"
 #include "common/ZipReader.h"
 #include "mime/EncodedWords.h"
 #include "platform/Error.h"
@@ -217,7 +218,7 @@ QByteArray withField(const QByteArray &record, const QByteArray &key, const QByt
 // ---- Removals cut short --------------------------------------------------------------
 //
 // Between a mail's record leaving its folder and its body and attachments following,
-// a note in the inbox's working directory names those members (one per line,
+// a note beside the folder's header archive names those members (one per line,
 // percent-encoded, the mail identifier first). A note still there at the folder's next
 // move or trash means that a kill or a power loss cut the removal short: the members
 // it names that no record of the folder names now are removed then. A member that a
@@ -225,12 +226,12 @@ QByteArray withField(const QByteArray &record, const QByteArray &key, const QByt
 
 QString removalNotePath(const QString &inboxDir, const QString &folder)
 {
-    return platform::workDir(inboxDir) + QStringLiteral("removing-")
-        + platform::sanitizeFileName(folded(folder));
+    return zipjournal::sideName(HeaderArchivePath(inboxDir, folder), QStringLiteral("qvremoving"));
 }
 
-// The note is on disk, name and all, before the record goes: a power loss must not
-// keep the one without the other.
+// The note's data is on disk before the record goes (a power loss must not keep the
+// one without the other); its name gets there with the flush of the directory that
+// zipjournal::prepareChanges makes before any archive changes.
 void writeRemovalNote(const QString &note, const QString &mailId, const QStringList &attachments)
 {
     QByteArray text = mailId.toUtf8().toPercentEncoding();
@@ -238,8 +239,7 @@ void writeRemovalNote(const QString &note, const QString &mailId, const QStringL
         text += '\n' + name.toUtf8().toPercentEncoding();
     QFile file(note);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()
-        || !file.flush() || ::fdatasync(file.handle()) != 0
-        || !platform::syncPath(QFileInfo(note).absolutePath()))
+        || !file.flush() || ::fdatasync(file.handle()) != 0)
         throw platform::Error("Cannot create file " + note);
 }
 
@@ -295,24 +295,47 @@ void finishCutShortRemoval(const QString &inboxDir, const QString &folder)
     dropRemovalNote(note);
 }
 
-// Takes the mail out of `folder`: record first, so it is no longer listed, then its
-// body and the attachment members no other mail names.
-void removeMail(const QString &inboxDir, const QString &folder, const QString &mailId,
-                const FolderRecords &records)
+// What taking a mail out of `folder` removes: its record and body (named by its
+// identifier) and the attachment members of `records` that no other mail names.
+struct Removal {
+    QString folder;
+    QString mailId;
+    QStringList attachments;
+    QString note;
+};
+
+Removal planRemoval(const QString &inboxDir, const QString &folder, const QString &mailId,
+                    const FolderRecords &records)
 {
-    QStringList own;
+    Removal r{folder, mailId, {}, removalNotePath(inboxDir, folder)};
     for (const QString &entry : memberEntries(records.record)) {
         if (!records.othersEntries.contains(folded(entry)))
-            own << entry;
+            r.attachments << entry;
     }
-    const QString note = removalNotePath(inboxDir, folder);
-    writeRemovalNote(note, mailId, own);
-    deleteMembers(HeaderArchivePath(inboxDir, folder), {mailId});
+    return r;
+}
+
+// Before a command changes anything: the removal's note, and the journals of the
+// archives it and the command (`alsoChanged`) will change, flushed together.
+void beginRemoval(const QString &inboxDir, const Removal &r, QStringList alsoChanged)
+{
+    writeRemovalNote(r.note, r.mailId, r.attachments);
+    alsoChanged << HeaderArchivePath(inboxDir, r.folder) << BodyArchivePath(inboxDir, r.folder);
+    if (!r.attachments.isEmpty())
+        alsoChanged << AttachmentArchivePath(inboxDir, r.folder);
+    zipjournal::prepareChanges(alsoChanged);
+}
+
+// Takes the mail out: record first, so it is no longer listed, then its body and
+// attachments.
+void removeMail(const QString &inboxDir, const Removal &r)
+{
+    deleteMembers(HeaderArchivePath(inboxDir, r.folder), {r.mailId});
     step("record-removed");
-    deleteMembers(BodyArchivePath(inboxDir, folder), {mailId});
+    deleteMembers(BodyArchivePath(inboxDir, r.folder), {r.mailId});
     step("body-removed");
-    deleteMembers(AttachmentArchivePath(inboxDir, folder), own);
-    dropRemovalNote(note);
+    deleteMembers(AttachmentArchivePath(inboxDir, r.folder), r.attachments);
+    dropRemovalNote(r.note);
 }
 
 } // namespace
@@ -325,7 +348,9 @@ bool deleteMail(TZipArchive &, const QString &inboxDir, const QString &folder,
     const FolderRecords records = readRecords(inboxDir, folder, mailId);
     if (!records.found)
         return false;
-    removeMail(inboxDir, folder, mailId, records);
+    const Removal removal = planRemoval(inboxDir, folder, mailId, records);
+    beginRemoval(inboxDir, removal, {});
+    removeMail(inboxDir, removal);
     command.finish();
     return true;
 }
@@ -350,7 +375,9 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
         return ReadHeaderRecord(zip, inboxDir, to, member, other) ? other.rawHeader : QByteArray();
     });
     if (choice.sameMessage) {
-        removeMail(inboxDir, from, mailId, records);
+        const Removal removal = planRemoval(inboxDir, from, mailId, records);
+        beginRemoval(inboxDir, removal, {});
+        removeMail(inboxDir, removal);
         command.finish();
         return choice.mailId;
     }
@@ -414,6 +441,17 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
         }
     }
 
+    // Members another mail of the source folder still names stay there for it.
+    FolderRecords leaving = records;
+    leaving.record.attach = FormatAttachmentDescriptor(0, renamed.keys());
+    const Removal removal = planRemoval(inboxDir, from, mailId, leaving);
+    QStringList targets{HeaderArchivePath(inboxDir, to)};
+    if (!body.isEmpty())
+        targets << BodyArchivePath(inboxDir, to);
+    if (!attachments.isEmpty())
+        targets << AttachmentArchivePath(inboxDir, to);
+    beginRemoval(inboxDir, removal, targets);
+
     // The record goes in last, so the target lists the mail only once it is whole.
     addMembers(AttachmentArchivePath(inboxDir, to), attachments);
     step("attachments-added");
@@ -422,10 +460,7 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
     addMembers(HeaderArchivePath(inboxDir, to),
                {zipwrite::MemberSource::bytes(choice.mailId, recordBytes)});
     step("record-added");
-    // Members another mail of the source folder still names stay there for it.
-    FolderRecords leaving = records;
-    leaving.record.attach = FormatAttachmentDescriptor(0, renamed.keys());
-    removeMail(inboxDir, from, mailId, leaving);
+    removeMail(inboxDir, removal);
     command.finish();
     return choice.mailId;
 }

@@ -268,7 +268,7 @@ TEST_F(ZipArchiveTest, DeletionLeavesUnnamedSpaceUntilAQuarterThenCompacts)
     QMap<QString, QByteArray> kept;
     for (int i = 0; i < 8; ++i) {
         const QString name = QString("m%1.bin").arg(i);
-        kept.insert(name, sampleData(20000, i));
+        kept.insert(name, sampleData(200000, i));
         ASSERT_TRUE(AddToArchive(zip, archive, source(name, kept[name])));
     }
     const qint64 full = QFileInfo(archive).size();
