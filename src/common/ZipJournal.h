@@ -1,8 +1,9 @@
 #pragma once
-// Crash safety of in-place appends, and the store-level sync.
+// Crash safety of in-place appends and deletions, and the store-level sync.
 //
 // An append writes the new member where the old central directory stood and then a
-// new central directory, so for a moment the archive is broken. Beside the archive
+// new central directory, and a deletion writes a shorter directory in the same place
+// (both through AppendGuard), so for a moment the archive is broken. Beside the archive
 // (".<name>.qvjournal") a journal keeps what the append overwrites:
 //
 // - an operation record, written before each append and dropped after it, holds the
@@ -12,7 +13,9 @@
 // - a batch record, written and synced before the first append to an archive after
 //   the last syncArchives(), holds the archive as it was on disk then. Appends only
 //   ever write past that record's directory offset, so after a power loss (a new
-//   boot) restoring it gives back a whole archive, whatever reached the disk.
+//   boot) restoring it gives back a whole archive, whatever reached the disk. A
+//   deletion changes the headers the record holds, so after a reboot an unsynced
+//   deletion always goes back to the batch state.
 //
 // Every operation runs recoverArchive() first; a journal left by a process that is
 // gone is then applied and removed: on the same boot an interrupted operation is

@@ -314,6 +314,24 @@ TEST_F(ArchivePowerLossTest, AfterARebootWholeAppendsStayAndBrokenOnesGiveWay)
     }
 }
 
+TEST_F(ArchivePowerLossTest, APreparedCommandGoesBackWholeAfterAReboot)
+{
+    // Journals written ahead for the command, then an append and a deletion in place.
+    zipjournal::setBootIdForTesting("first-boot");
+    oldMembers.insert("big", sampleData(40000, 5));
+    restoreOld();
+    const QByteArray synced = readFile(archive);
+    zipjournal::prepareChanges({archive, tmp.path() + "/absent.att"});
+    ASSERT_TRUE(QFileInfo::exists(zipjournal::journalPath(archive)));
+    add("three", "3");
+    TZipArchive zip;
+    ASSERT_TRUE(DeleteFromArchive(zip, archive, "one"));
+    damageAndReboot([](QByteArray &b) { b.chop(10); });
+    zipjournal::recoverArchive(archive);
+    EXPECT_EQ(readFile(archive), synced);
+    EXPECT_FALSE(expectOldOrNew({}, "prepared, then a power loss"));
+}
+
 TEST_F(ArchivePowerLossTest, SameBootKeepsWhatADeadProcessCompleted)
 {
     zipjournal::setBootIdForTesting("one-boot");
