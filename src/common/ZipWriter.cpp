@@ -443,7 +443,8 @@ constexpr qint64 kKeptUnusedSpace = 256 * 1024;
 bool compactionDue(const Opened &a, const std::set<qsizetype> &drop)
 {
     if (qsizetype(drop.size()) == a.cd.entries.size())
-        return true;   // nothing left: the empty archive is 22 bytes
+        return true;   // nothing left: the empty archive is 22 bytes (unzip takes an
+                       // empty directory after unused bytes for a damaged archive)
     qint64 live = 0;
     for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
         const CentralEntry &e = a.cd.entries[i];
