@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <map>
 #include <set>
@@ -252,25 +253,49 @@ bool dataChecksOut(zipio::BlockReader &in, qint64 start, const zipfmt::CentralEn
     return ended && total == e.uncompressedSize && quint32(crc) == e.crc;
 }
 
-// Whether the archive open in `fd` (`size` bytes) is whole as far as appends since
-// the batch record `r` can have changed it: its directory reads, begins with the
-// record's central headers unchanged, and every member written past the record's
-// directory offset has a local header that agrees with its central header and data
-// of the right length and CRC-32. An append that did not fully reach the disk fails
-// one of these.
+// The central headers at the front of `headers` (`count` of them), each as its bytes;
+// false when one runs past the end.
+bool splitHeaders(const char *headers, qint64 size, quint64 count, QList<QByteArrayView> &out)
+{
+    qint64 pos = 0;
+    for (quint64 i = 0; i < count; ++i) {
+        if (pos + zipfmt::kCentralHeaderSize > size)
+            return false;
+        const char *h = headers + pos;
+        const qint64 length = zipfmt::kCentralHeaderSize + zipfmt::get16(h + 28)
+            + zipfmt::get16(h + 30) + zipfmt::get16(h + 32);
+        if (zipfmt::get32(h) != zipfmt::kCentralHeaderSig || pos + length > size)
+            return false;
+        out.append(QByteArrayView(h, length));
+        pos += length;
+    }
+    return true;
+}
+
+// Whether the archive open in `fd` (`size` bytes) is whole as far as appends and
+// deletions since the batch record `r` can have changed it: its directory reads;
+// each of its central headers is either one of the record's, unchanged (a member
+// before the record's directory offset, which nothing overwrote), or a member written
+// past that offset whose local header agrees with its central header and whose data
+// has the right length and CRC-32. An append or deletion that did not fully reach the
+// disk fails one of these.
 bool wholeSince(int fd, qint64 size, const Record &r)
 {
     try {
         const zipfmt::CentralDirectory cd = zipfmt::readCentralDirectory(fd, size);
         qint64 headersSize = 0;
         quint64 count = 0;
+        QList<QByteArrayView> before, now;
         if (qint64(cd.offset) < r.directoryOffset
             || !oldHeaders(r.tail, r.directoryOffset, cd.comment.size(), headersSize, count)
-            || cd.headersSize < headersSize || quint64(cd.entries.size()) < count
-            || memcmp(cd.tail.constData(), r.tail.constData(), size_t(headersSize)) != 0)
+            || !splitHeaders(r.tail.constData(), headersSize, count, before)
+            || !splitHeaders(cd.tail.constData(), cd.headersSize, quint64(cd.entries.size()), now))
             return false;
+        const QSet<QByteArrayView> kept(before.begin(), before.end());
         zipio::BlockReader in(fd);
-        for (qsizetype i = qsizetype(count); i < cd.entries.size(); ++i) {
+        for (qsizetype i = 0; i < cd.entries.size(); ++i) {
+            if (kept.contains(now[i]))
+                continue;
             const zipfmt::CentralEntry &e = cd.entries[i];
             const qint64 at = qint64(e.localOffset);
             if (at < r.directoryOffset)

@@ -13,14 +13,13 @@
 // - a batch record, written and synced before the first append to an archive after
 //   the last syncArchives(), holds the archive as it was on disk then. Appends only
 //   ever write past that record's directory offset, so after a power loss (a new
-//   boot) restoring it gives back a whole archive, whatever reached the disk. A
-//   deletion changes the headers the record holds, so after a reboot an unsynced
-//   deletion always goes back to the batch state.
+//   boot) restoring it gives back a whole archive, whatever reached the disk.
 //
 // Every operation runs recoverArchive() first; a journal left by a process that is
 // gone is then applied and removed: on the same boot an interrupted operation is
-// undone; after a reboot the archive is kept when it is whole, and only an archive
-// that unsynced appends left broken goes back to the batch state. So nothing that
+// undone; after a reboot the archive is kept when it is whole (every member the
+// batch state had or an append wrote checks out), and only an archive that unsynced
+// appends or deletions left broken goes back to the batch state. So nothing that
 // completed is ever undone. syncArchives() makes every change since the last call
 // durable and removes the journals; a process that ends normally runs it on exit.
 

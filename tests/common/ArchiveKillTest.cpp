@@ -1,8 +1,8 @@
 // Archive changes are atomic: a process killed at any moment of an add, a
 // replacement or a deletion leaves the old or the new archive. A power loss keeps
-// what reached the disk whole and takes an archive that unsynced appends left broken
-// (or that an unsynced deletion changed) back to the last sync (or to what the
-// rewrite left); a command that completed is never undone.
+// what reached the disk whole and takes an archive that unsynced appends or
+// deletions left broken back to the last sync (or to what the rewrite left); a
+// command that completed is never undone.
 //
 // The killed process is this test program itself, started again to run the
 // disabled ArchiveKillChild test with the work described in its environment.
@@ -194,8 +194,8 @@ TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendARewriteOrADeletion)
     EXPECT_TRUE(runChild(archive, added, "exit:members", -1).finishedCleanly);
     EXPECT_FALSE(expectOldOrNew(appended, "exit while appending"));
 
-    // A deletion rewrites the directory in place: undone when cut short, kept once it
-    // ended on the same boot, back to the last sync after a reboot.
+    // A deletion rewrites the directory in place: undone when cut short on the same
+    // boot, kept once it ended; after a reboot kept whenever the new directory is whole.
     oldMembers.insert("big", sampleData(40000, 5));   // so that "one" leaves little space
     QMap<QString, QByteArray> deleted = oldMembers;
     deleted.remove("one");
@@ -205,7 +205,8 @@ TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendARewriteOrADeletion)
             restoreOld();
             EXPECT_TRUE(runChild(archive, "-one", step, -1).killed) << what;
             simulateReboot(reboot);
-            EXPECT_EQ(expectOldOrNew(deleted, what), !reboot && std::string(step) == "end") << what;
+            const bool written = std::string(step) == "end" || (reboot && std::string(step) == "directory");
+            EXPECT_EQ(expectOldOrNew(deleted, what), written) << what;
         }
     }
 }
@@ -314,22 +315,32 @@ TEST_F(ArchivePowerLossTest, AfterARebootWholeAppendsStayAndBrokenOnesGiveWay)
     }
 }
 
-TEST_F(ArchivePowerLossTest, APreparedCommandGoesBackWholeAfterAReboot)
+TEST_F(ArchivePowerLossTest, APreparedAppendAndDeletionStayWholeOrGoBackAfterAReboot)
 {
-    // Journals written ahead for the command, then an append and a deletion in place.
-    zipjournal::setBootIdForTesting("first-boot");
     oldMembers.insert("big", sampleData(40000, 5));
-    restoreOld();
-    const QByteArray synced = readFile(archive);
-    zipjournal::prepareChanges({archive, tmp.path() + "/absent.att"});
-    ASSERT_TRUE(QFileInfo::exists(zipjournal::journalPath(archive)));
-    add("three", "3");
-    TZipArchive zip;
-    ASSERT_TRUE(DeleteFromArchive(zip, archive, "one"));
-    damageAndReboot([](QByteArray &b) { b.chop(10); });
-    zipjournal::recoverArchive(archive);
-    EXPECT_EQ(readFile(archive), synced);
-    EXPECT_FALSE(expectOldOrNew({}, "prepared, then a power loss"));
+    QMap<QString, QByteArray> changed = oldMembers;
+    changed.insert("three", "3");
+    changed.remove("one");
+    for (const bool torn : {false, true}) {
+        // Journals written ahead for the command, then an append and a deletion in place.
+        zipjournal::setBootIdForTesting("first-boot");
+        restoreOld();
+        const QByteArray synced = readFile(archive);
+        zipjournal::prepareChanges({archive, tmp.path() + "/absent.att"});
+        ASSERT_TRUE(QFileInfo::exists(zipjournal::journalPath(archive)));
+        add("three", "3");
+        TZipArchive zip;
+        ASSERT_TRUE(DeleteFromArchive(zip, archive, "one"));
+        damageAndReboot([torn](QByteArray &b) {
+            if (torn)
+                b.chop(10);
+        });
+        zipjournal::recoverArchive(archive);
+        if (torn) {
+            EXPECT_EQ(readFile(archive), synced);
+        }
+        EXPECT_EQ(expectOldOrNew(changed, torn ? "torn" : "whole"), !torn);
+    }
 }
 
 TEST_F(ArchivePowerLossTest, SameBootKeepsWhatADeadProcessCompleted)
