@@ -723,7 +723,6 @@ bool DeleteFolder(const QString &inboxDir, const QString &folder)
         if (QFileInfo::exists(path) && !QFile::remove(path))
             throw platform::Error("Cannot delete " + path);
     }
-    QFile::remove(removalNotePath(inboxDir, folder));
     syncInbox(inboxDir);
     return true;
 }
