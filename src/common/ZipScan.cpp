@@ -136,6 +136,15 @@ void scanMembers(int fd, qint64 start, QList<ZipDirEntry> &list)
     } out{found, list};
     scan(in, start, found, &offsets);
 
+    // As many members as the end record counts: nothing is left over (the common
+    // case, read from the last 22 bytes without the directory itself).
+    if (in.size() >= zipfmt::kEndSize) {
+        const QByteArray end = in.readExactly(in.size() - zipfmt::kEndSize, zipfmt::kEndSize);
+        const quint16 count = zipfmt::get16(end.constData() + 10);
+        if (zipfmt::get32(end.constData()) == zipfmt::kEndSig && count != 0xFFFF
+            && count == found.size())
+            return;
+    }
     zipfmt::CentralDirectory cd;
     try {
         cd = zipfmt::readCentralDirectory(fd, in.size());
