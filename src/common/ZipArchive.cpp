@@ -72,7 +72,7 @@ void TZipArchive::ReadMemberList()
         throw platform::Error("Cannot read zip file " + path + ": " + file.errorString());
     const qint64 start =
         QFileInfo(path).suffix().toUpper() == QLatin1String("EXE") ? zipscan::kExeStart : 0;
-    zipscan::scanLocalHeaders(file.handle(), start, memberList_);
+    zipscan::scanMembers(file.handle(), start, memberList_);
 }
 
 void TZipArchive::Add()

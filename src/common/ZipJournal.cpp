@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <map>
 #include <set>
@@ -252,25 +253,49 @@ bool dataChecksOut(zipio::BlockReader &in, qint64 start, const zipfmt::CentralEn
     return ended && total == e.uncompressedSize && quint32(crc) == e.crc;
 }
 
-// Whether the archive open in `fd` (`size` bytes) is whole as far as appends since
-// the batch record `r` can have changed it: its directory reads, begins with the
-// record's central headers unchanged, and every member written past the record's
-// directory offset has a local header that agrees with its central header and data
-// of the right length and CRC-32. An append that did not fully reach the disk fails
-// one of these.
+// The central headers at the front of `headers` (`count` of them), each as its bytes;
+// false when one runs past the end.
+bool splitHeaders(const char *headers, qint64 size, quint64 count, QList<QByteArrayView> &out)
+{
+    qint64 pos = 0;
+    for (quint64 i = 0; i < count; ++i) {
+        if (pos + zipfmt::kCentralHeaderSize > size)
+            return false;
+        const char *h = headers + pos;
+        const qint64 length = zipfmt::kCentralHeaderSize + zipfmt::get16(h + 28)
+            + zipfmt::get16(h + 30) + zipfmt::get16(h + 32);
+        if (zipfmt::get32(h) != zipfmt::kCentralHeaderSig || pos + length > size)
+            return false;
+        out.append(QByteArrayView(h, length));
+        pos += length;
+    }
+    return true;
+}
+
+// Whether the archive open in `fd` (`size` bytes) is whole as far as appends and
+// deletions since the batch record `r` can have changed it: its directory reads;
+// each of its central headers is either one of the record's, unchanged (a member
+// before the record's directory offset, which nothing overwrote), or a member written
+// past that offset whose local header agrees with its central header and whose data
+// has the right length and CRC-32. An append or deletion that did not fully reach the
+// disk fails one of these.
 bool wholeSince(int fd, qint64 size, const Record &r)
 {
     try {
         const zipfmt::CentralDirectory cd = zipfmt::readCentralDirectory(fd, size);
         qint64 headersSize = 0;
         quint64 count = 0;
+        QList<QByteArrayView> before, now;
         if (qint64(cd.offset) < r.directoryOffset
             || !oldHeaders(r.tail, r.directoryOffset, cd.comment.size(), headersSize, count)
-            || cd.headersSize < headersSize || quint64(cd.entries.size()) < count
-            || memcmp(cd.tail.constData(), r.tail.constData(), size_t(headersSize)) != 0)
+            || !splitHeaders(r.tail.constData(), headersSize, count, before)
+            || !splitHeaders(cd.tail.constData(), cd.headersSize, quint64(cd.entries.size()), now))
             return false;
+        const QSet<QByteArrayView> kept(before.begin(), before.end());
         zipio::BlockReader in(fd);
-        for (qsizetype i = qsizetype(count); i < cd.entries.size(); ++i) {
+        for (qsizetype i = 0; i < cd.entries.size(); ++i) {
+            if (kept.contains(now[i]))
+                continue;
             const zipfmt::CentralEntry &e = cd.entries[i];
             const qint64 at = qint64(e.localOffset);
             if (at < r.directoryOffset)
@@ -385,6 +410,90 @@ void recoverArchive(const QString &archive)
     zipio::syncDirectory(QFileInfo(archive).absolutePath());
 }
 
+namespace {
+
+// The journal of `archive`, opened for writing; a journal of our own starts empty
+// (one of a dead process was recovered already). `created` tells whether this
+// process had none, so that its name still needs a flush of the directory.
+zipio::Fd openJournal(const QString &archive, State &state, bool &created)
+{
+    created = !state.journal;
+    zipio::Fd jfd = zipio::openFile(journalPath(archive), O_RDWR | O_CREAT, 0600);
+    if (!jfd.valid())
+        throw platform::Error(zipio::systemReason());
+    if (created) {
+        zipio::truncateTo(jfd.get(), 0);
+        state.journal = true;
+        state.journalLength = 0;
+    }
+    return jfd;
+}
+
+// Writes and flushes the batch record of the archive open in `fd` unless this batch
+// has one for that file already. The record must describe what is on disk, and be
+// there itself, before the first overwrite since the last sync. On failure the
+// journal is cut back to what it held.
+void writeBatch(State &state, int jfd, int fd, const Record &base)
+{
+    const std::pair<quint64, quint64> file(base.device, base.inode);
+    if (state.batchFiles.count(file))
+        return;
+    try {
+        zipio::syncFd(fd);
+        Record r = base;
+        r.kind = kBatch;
+        const QByteArray batch = encode(r);
+        zipio::writeAt(jfd, state.journalLength, batch);
+        zipio::syncFd(jfd);
+        state.journalLength += batch.size();
+        state.batchFiles.insert(file);
+    } catch (...) {
+        ::ftruncate(jfd, off_t(state.journalLength));
+        throw;
+    }
+}
+
+Record recordOf(const struct stat &st, qint64 oldSize, qint64 directoryOffset, const QByteArray &tail)
+{
+    Record r;
+    r.bootId = bootId();
+    r.device = quint64(st.st_dev);
+    r.inode = quint64(st.st_ino);
+    r.oldSize = oldSize;
+    r.directoryOffset = directoryOffset;
+    r.tail = tail;
+    return r;
+}
+
+} // namespace
+
+void prepareChanges(const QStringList &archives)
+{
+    std::set<QString> dirs;
+    for (const QString &archive : archives) {
+        recoverArchive(archive);
+        zipio::Fd fd = zipio::openFile(archive, O_RDONLY);
+        struct stat st;
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+            continue;   // what the change creates, or reports
+        zipfmt::CentralDirectory cd;
+        try {
+            cd = zipfmt::readCentralDirectory(fd.get(), st.st_size);
+        } catch (const platform::Error &) {
+            continue;   // the change itself reports it
+        }
+        State &state = registry()[key(archive)];
+        bool created = false;
+        zipio::Fd jfd = openJournal(archive, state, created);
+        writeBatch(state, jfd.get(), fd.get(), recordOf(st, st.st_size, qint64(cd.offset), cd.tail));
+        dirs.insert(QFileInfo(archive).absolutePath());
+    }
+    for (const QString &dir : dirs) {
+        if (!zipio::syncDirectory(dir))
+            throw platform::Error("Cannot save changes to " + dir + ": " + zipio::systemReason());
+    }
+}
+
 AppendGuard::AppendGuard(const QString &archive, int fd, qint64 oldSize, qint64 directoryOffset,
                          const QByteArray &oldTail)
     : archive_(archive), journal_(journalPath(archive)), fd_(fd), oldSize_(oldSize),
@@ -397,39 +506,14 @@ AppendGuard::AppendGuard(const QString &archive, int fd, qint64 oldSize, qint64 
         throw platform::Error(QStringLiteral("the directory is out of place"));
 
     State &state = registry()[key(archive)];
-    const bool created = !state.journal;
-    zipio::Fd jfd = zipio::openFile(journal_, O_RDWR | O_CREAT, 0600);
-    if (!jfd.valid())
-        throw platform::Error(zipio::systemReason());
-    if (created) {
-        // A journal of our own starts empty; one of a dead process was recovered already.
-        zipio::truncateTo(jfd.get(), 0);
-        state.journal = true;
-        state.journalLength = 0;
-    }
-
-    Record r;
-    r.bootId = bootId();
-    r.device = quint64(st.st_dev);
-    r.inode = quint64(st.st_ino);
-    r.oldSize = oldSize;
-    r.directoryOffset = directoryOffset;
-    r.tail = oldTail_;
-    const std::pair<quint64, quint64> file(r.device, r.inode);
+    bool created = false;
+    zipio::Fd jfd = openJournal(archive, state, created);
+    Record r = recordOf(st, oldSize, directoryOffset, oldTail_);
+    const bool batched = state.batchFiles.count({r.device, r.inode});
+    writeBatch(state, jfd.get(), fd, r);
     try {
-        if (!state.batchFiles.count(file)) {
-            // The batch record must describe what is on disk, and be there itself,
-            // before the first overwrite since the last sync.
-            zipio::syncFd(fd);
-            r.kind = kBatch;
-            const QByteArray batch = encode(r);
-            zipio::writeAt(jfd.get(), state.journalLength, batch);
-            zipio::syncFd(jfd.get());
-            if (created && !zipio::syncDirectory(QFileInfo(journal_).absolutePath()))
-                throw platform::Error(zipio::systemReason());
-            state.journalLength += batch.size();
-            state.batchFiles.insert(file);
-        }
+        if (!batched && created && !zipio::syncDirectory(QFileInfo(journal_).absolutePath()))
+            throw platform::Error(zipio::systemReason());
         r.kind = kOperation;
         zipio::writeAt(jfd.get(), state.journalLength, encode(r));
     } catch (...) {

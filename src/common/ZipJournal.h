@@ -1,8 +1,9 @@
 #pragma once
-// Crash safety of in-place appends, and the store-level sync.
+// Crash safety of in-place appends and deletions, and the store-level sync.
 //
 // An append writes the new member where the old central directory stood and then a
-// new central directory, so for a moment the archive is broken. Beside the archive
+// new central directory, and a deletion writes a shorter directory in the same place
+// (both through AppendGuard), so for a moment the archive is broken. Beside the archive
 // (".<name>.qvjournal") a journal keeps what the append overwrites:
 //
 // - an operation record, written before each append and dropped after it, holds the
@@ -16,13 +17,15 @@
 //
 // Every operation runs recoverArchive() first; a journal left by a process that is
 // gone is then applied and removed: on the same boot an interrupted operation is
-// undone; after a reboot the archive is kept when it is whole, and only an archive
-// that unsynced appends left broken goes back to the batch state. So nothing that
+// undone; after a reboot the archive is kept when it is whole (every member the
+// batch state had or an append wrote checks out), and only an archive that unsynced
+// appends or deletions left broken goes back to the batch state. So nothing that
 // completed is ever undone. syncArchives() makes every change since the last call
 // durable and removes the journals; a process that ends normally runs it on exit.
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace zipjournal {
@@ -61,6 +64,13 @@ private:
     qint64 journalLength_ = 0;
     bool done_ = false;
 };
+
+// Writes the batch records of the existing `archives` that a command is about to
+// change, then flushes their directories once for all of them, rather than once per
+// archive as each first changes; files created beside them before the call are then
+// on disk by name as well. Optional: an append or deletion writes its record itself
+// when none is there. Throws platform::Error when a record cannot be written.
+void prepareChanges(const QStringList &archives);
 
 // Records that `archive` was replaced by a rewritten file (rename), so the next sync
 // flushes it.

@@ -144,49 +144,85 @@ bool extractOne(zip_t *z, zip_uint64_t index, const QString &dir, const QString 
     return copyExclusively(tempName, pos, target, mode);
 }
 
-// Reading every member of an archive of small members (a header archive of ten
-// thousand records) through libzip costs a stream set-up per member. Here the archive
-// is read once and each member's data inflated with one reused stream. It is used
-// only when the local headers follow one another exactly as the central directory
-// lists them, with sizes known up front (what our writer leaves); otherwise it hands
-// out nothing and returns false, and the caller reads member by member.
+// Reading members through libzip costs its parsing of the whole central directory
+// into its own tables, and a stream set-up per member: for one record of a header
+// archive of ten thousand, or for all of them, more than the reading itself. Here the
+// central directory is read by our own code and each member's data inflated with one
+// reused stream; all members come from one read of the archive. It is used only when
+// every local header it needs agrees with its central header, with sizes known up
+// front (what our writer leaves; space left by deletions between members is passed
+// over), and when each name asked for is a member's exact name; otherwise it hands
+// out nothing and returns false, and the caller goes through libzip.
 constexpr qint64 kOnePassLimit = 64 * 1024 * 1024;
 
-bool readAllInOnePass(zip_t *z, const QString &archive, qint64 maxBytes, const Take &take)
+bool readDirect(const QString &archive, const QStringList &names, qint64 maxBytes, const Take &take)
 {
-    QFile file(archive);
-    if (file.size() > kOnePassLimit || !file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.readAll();
     struct Member {
         QString name;
-        qint64 offset, compressed, size;
+        const char *data;
+        qint64 compressed, size;
         quint16 method;
         quint32 crc;
     };
     std::vector<Member> members;
-    const zip_int64_t count = zip_get_num_entries(z, 0);
-    qint64 pos = 0;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        const char *raw = zip_get_name(z, zip_uint64_t(i), ZIP_FL_ENC_RAW);
-        zip_stat_t zs;
-        zip_stat_init(&zs);
-        if (!raw || zip_stat_index(z, zip_uint64_t(i), 0, &zs) != 0 || pos + 30 > bytes.size())
+    std::vector<QByteArray> buffers;
+    try {
+        const zipio::Fd fd = zipio::openFile(archive, O_RDONLY);
+        struct stat st;
+        const bool all = names.isEmpty();
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || (all && st.st_size > kOnePassLimit))
             return false;
-        const char *h = bytes.constData() + pos;
-        const quint16 flags = zipfmt::get16(h + 6);
-        const quint16 method = zipfmt::get16(h + 8);
-        const quint32 compressed = zipfmt::get32(h + 18);
-        const quint16 nameLength = zipfmt::get16(h + 26);
-        const qint64 data = pos + 30 + nameLength + zipfmt::get16(h + 28);
-        if (zipfmt::get32(h) != 0x04034b50 || (flags & 0x9) != 0 || (method != 0 && method != 8)
-            || compressed == 0xFFFFFFFFu || compressed != zs.comp_size
-            || QByteArrayView(h + 30, nameLength) != QByteArrayView(raw)
-            || data + qint64(compressed) > bytes.size())
-            return false;
-        members.push_back({zipfmt::decodeName(QByteArray(raw), flags), data, compressed,
-                           qint64(zs.size), method, zs.crc});
-        pos = data + compressed;
+        const zipfmt::CentralDirectory cd = zipfmt::readCentralDirectory(fd.get(), st.st_size);
+        std::vector<qsizetype> chosen;
+        if (all) {
+            for (qsizetype i = 0; i < cd.entries.size(); ++i)
+                chosen.push_back(i);
+            buffers.push_back(zipio::readAt(fd.get(), 0, qint64(cd.offset)));
+        } else {
+            for (const QString &name : names) {
+                const QByteArray raw = name.toUtf8();
+                const auto at = std::find_if(cd.entries.begin(), cd.entries.end(),
+                                             [&](const zipfmt::CentralEntry &e) { return e.name == raw; });
+                if (at == cd.entries.end())
+                    return false;
+                chosen.push_back(at - cd.entries.begin());
+            }
+            std::sort(chosen.begin(), chosen.end());
+            chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+        }
+        members.reserve(chosen.size());
+        for (const qsizetype i : chosen) {
+            const zipfmt::CentralEntry &e = cd.entries[i];
+            const qint64 pos = qint64(e.localOffset);
+            if (pos + 30 + e.name.size() > qint64(cd.offset))
+                return false;
+            // The member area read whole, or this member's header with its name.
+            const QByteArray header = all ? QByteArray() : zipio::readAt(fd.get(), pos, 30 + e.name.size());
+            const char *h = all ? buffers.front().constData() + pos : header.constData();
+            const quint16 flags = zipfmt::get16(h + 6);
+            const quint16 method = zipfmt::get16(h + 8);
+            const quint32 compressed = zipfmt::get32(h + 18);
+            const quint16 nameLength = zipfmt::get16(h + 26);
+            const qint64 data = pos + 30 + nameLength + zipfmt::get16(h + 28);
+            if (zipfmt::get32(h) != zipfmt::kLocalHeaderSig || (flags & 0x9) != 0
+                || (method != 0 && method != 8) || method != e.method
+                || compressed == 0xFFFFFFFFu || compressed != e.compressedSize
+                || nameLength != e.name.size()
+                || QByteArrayView(h + 30, nameLength) != QByteArrayView(e.name)
+                || data + qint64(compressed) > qint64(cd.offset))
+                return false;
+            const char *bytes = nullptr;
+            if (all) {
+                bytes = buffers.front().constData() + data;
+            } else if (qint64(e.uncompressedSize) <= maxBytes) {
+                buffers.push_back(zipio::readAt(fd.get(), data, compressed));
+                bytes = buffers.back().constData();
+            }
+            members.push_back({zipfmt::decodeName(e.name, flags), bytes, compressed,
+                               qint64(e.uncompressedSize), method, e.crc});
+        }
+    } catch (const platform::Error &) {
+        return false;
     }
 
     z_stream stream{};
@@ -202,11 +238,11 @@ bool readAllInOnePass(zip_t *z, const QString &archive, qint64 maxBytes, const T
             continue;
         QByteArray out;
         if (m.method == 0) {
-            out = bytes.mid(m.offset, m.compressed);
+            out = QByteArray(m.data, m.compressed);
         } else {
             out.resize(m.size);
             inflateReset(&stream);
-            stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData() + m.offset));
+            stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(m.data));
             stream.avail_in = uInt(m.compressed);
             stream.next_out = reinterpret_cast<Bytef *>(out.data());
             stream.avail_out = uInt(m.size);
@@ -290,9 +326,10 @@ int extractMembers(const QString &archive, const QStringList &names, const QStri
 void readMembers(const QString &archive, const QStringList &names, qint64 maxBytes,
                  const Take &take)
 {
-    const std::unique_ptr<zip_t, ZipCloser> z = openForReading(archive);
-    if (names.isEmpty() && readAllInOnePass(z.get(), archive, maxBytes, take))
+    zipjournal::recoverArchive(archive);
+    if (readDirect(archive, names, maxBytes, take))
         return;
+    const std::unique_ptr<zip_t, ZipCloser> z = openForReading(archive);
 
     // Named members are looked up by name; only a name stored some other way (with a
     // directory part, say) costs a look at every member.

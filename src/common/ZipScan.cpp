@@ -4,6 +4,8 @@
 #include "common/ZipIo.h"
 #include "platform/Error.h"
 
+#include <QSet>
+
 
 namespace zipscan {
 
@@ -44,8 +46,9 @@ bool skipTo(In &in, qint64 target)
     return in.seek(target) && in.pos() == target;
 }
 
+// `offsets`, when given, receives the offset of each listed entry's local header.
 template <class In>
-void scan(In &in, qint64 start, QList<ZipDirEntry> &list)
+void scan(In &in, qint64 start, QList<ZipDirEntry> &list, QList<qint64> *offsets = nullptr)
 {
     const qint64 fileSize = in.size();
     if (!in.seek(start))
@@ -56,6 +59,7 @@ void scan(In &in, qint64 start, QList<ZipDirEntry> &list)
         bool backToSearch = false;
         while (!backToSearch) {
             if (signature == zipfmt::kLocalHeaderSig) {
+                const qint64 headerAt = in.pos() - 4;
                 char fixed[kFixedSize];
                 ZipDirEntry e;
                 bool whole = in.read(fixed, kFixedSize) == kFixedSize;
@@ -94,6 +98,8 @@ void scan(In &in, qint64 start, QList<ZipDirEntry> &list)
                 if (!skipTo(in, dataEnd))
                     fail("Error 5 reading Zip file");
                 list.append(std::move(e));
+                if (offsets)
+                    offsets->append(headerAt);
             } else if (signature == zipfmt::kCentralHeaderSig || signature == zipfmt::kEndSig) {
                 return;
             }
@@ -116,6 +122,51 @@ void scanLocalHeaders(int fd, qint64 start, QList<ZipDirEntry> &list)
 {
     zipio::BlockReader in(fd);
     scan(in, start, list);
+}
+
+void scanMembers(int fd, qint64 start, QList<ZipDirEntry> &list)
+{
+    zipio::BlockReader in(fd);
+    QList<ZipDirEntry> found;
+    QList<qint64> offsets;
+    // A scan that breaks off still hands out what it read.
+    const struct Out {
+        QList<ZipDirEntry> &found, &list;
+        ~Out() { list.append(found); }
+    } out{found, list};
+    scan(in, start, found, &offsets);
+
+    // As many members as the end record counts: nothing is left over (the common
+    // case, read from the last 22 bytes without the directory itself).
+    if (in.size() >= zipfmt::kEndSize) {
+        const QByteArray end = in.readExactly(in.size() - zipfmt::kEndSize, zipfmt::kEndSize);
+        const quint16 count = zipfmt::get16(end.constData() + 10);
+        if (zipfmt::get32(end.constData()) == zipfmt::kEndSig && count != 0xFFFF
+            && count == found.size())
+            return;
+    }
+    zipfmt::CentralDirectory cd;
+    try {
+        cd = zipfmt::readCentralDirectory(fd, in.size());
+    } catch (const platform::Error &) {
+        return;   // no directory to go by: every local entry counts
+    }
+    QSet<qint64> named;
+    for (const zipfmt::CentralEntry &e : cd.entries)
+        named.insert(qint64(e.localOffset));
+    // Only a directory that names local headers the scan found tells which ones are
+    // left over; offsets counted from elsewhere (a self-extractor's) say nothing.
+    qsizetype matched = 0;
+    for (const qint64 at : offsets)
+        matched += named.contains(at);
+    if (matched != named.size())
+        return;
+    QList<ZipDirEntry> kept;
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        if (named.contains(offsets[i]))
+            kept.append(std::move(found[i]));
+    }
+    found = std::move(kept);
 }
 
 } // namespace zipscan

@@ -38,4 +38,10 @@ void scanLocalHeaders(QIODevice &in, qint64 start, QList<ZipDirEntry> &list);
 // skipped without being read when it spans whole blocks.
 void scanLocalHeaders(int fd, qint64 start, QList<ZipDirEntry> &list);
 
+// The members of the archive open in `fd`: as scanLocalHeaders over it, leaving out
+// local entries that its central directory no longer names (the space a deletion
+// leaves behind). When the directory cannot be read, or does not match the local
+// headers found, every local entry counts.
+void scanMembers(int fd, qint64 start, QList<ZipDirEntry> &list);
+
 } // namespace zipscan

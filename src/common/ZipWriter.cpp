@@ -431,6 +431,55 @@ void append(const QString &archive, const Opened &a, const QList<Source> &added,
     guard.commit();
 }
 
+// Unused space up to this size stays in any archive: a small archive emptied and
+// filled again costs no rewrite (and its flush) each time.
+constexpr qint64 kKeptUnusedSpace = 256 * 1024;
+
+// Whether removing `drop` should rewrite the archive rather than leave the members'
+// bytes behind as space no header names: when that space would pass a quarter of the
+// file and kKeptUnusedSpace, or the archive has members whose sizes follow their data
+// (the rewrite moves those sizes into the local headers, as an append does), and
+// when no member is left.
+bool compactionDue(const Opened &a, const std::set<qsizetype> &drop)
+{
+    if (qsizetype(drop.size()) == a.cd.entries.size())
+        return true;   // nothing left: the empty archive is 22 bytes (unzip takes an
+                       // empty directory after unused bytes for a damaged archive)
+    qint64 live = 0;
+    for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
+        const CentralEntry &e = a.cd.entries[i];
+        if ((e.flags & zipfmt::kFlagDescriptor) && !(e.flags & zipfmt::kFlagEncrypted))
+            return true;
+        if (!drop.count(i))
+            live += zipfmt::kLocalHeaderSize + e.name.size() + e.extra.size()
+                + qint64(e.compressedSize);
+    }
+    const qint64 unused = qint64(a.cd.offset) - live;
+    return unused > kKeptUnusedSpace && unused * 4 > qint64(a.cd.offset) + a.cd.headersSize;
+}
+
+// Removes the central headers of `drop` and writes the shorter directory where the
+// old one stood; the members' local entries stay as unreferenced bytes until a later
+// removal compacts the archive. Readers go by the central directory (the member-list
+// scan too, see zipscan::scanMembers), so the archive reads as it would after a
+// rewrite, at the cost of the directory alone. The journal of appends guards it:
+// only bytes from the directory on change.
+void removeInPlace(const QString &archive, const Opened &a, const std::set<qsizetype> &drop)
+{
+    zipjournal::AppendGuard guard(archive, a.fd.get(), a.st.st_size, qint64(a.cd.offset), a.cd.tail);
+    QList<CentralEntry> kept;
+    kept.reserve(a.cd.entries.size() - qsizetype(drop.size()));
+    for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
+        if (!drop.count(i))
+            kept.append(a.cd.entries[i]);
+    }
+    const QByteArray directory = zipfmt::encodeCentralDirectory(kept, a.cd.offset, a.cd.comment);
+    zipio::writeAt(a.fd.get(), qint64(a.cd.offset), directory);
+    zipio::truncateTo(a.fd.get(), qint64(a.cd.offset) + directory.size());
+    zipjournal::step("directory");
+    guard.commit();
+}
+
 } // namespace
 
 int addFiles(const QString &archive, const QStringList &files, int level, const Announce &announce)
@@ -538,7 +587,10 @@ int deleteMembers(const QString &archive, const QStringList &names)
         }
         if (drop.empty())
             return 0;
-        rewrite(archive, a, {}, drop, {}, 0, {});
+        if (compactionDue(a, drop))
+            rewrite(archive, a, {}, drop, {}, 0, {});
+        else
+            removeInPlace(archive, a, drop);
         return int(drop.size());
     } catch (const zipio::FinalError &) {
         throw;

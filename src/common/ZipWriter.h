@@ -1,10 +1,13 @@
 #pragma once
 // Adding and deleting archive members. A member with a new name is appended in
 // place: written where the old central directory stood, followed by a new one, so
-// the cost is that of the member and the directory, not of the archive. Replacing
-// and deleting rewrite the archive into a hidden temporary file beside it and rename
-// that over the old one. Both leave the old or the new archive after a kill at any
-// moment (see ZipJournal.h); flush them with zipjournal::syncArchives().
+// the cost is that of the member and the directory, not of the archive. Deleting
+// writes a shorter central directory in the same place and leaves the members' bytes
+// as space that no header names; once that space passes a quarter of the file (and
+// 256 KB), the deletion rewrites the archive without it instead. Replacing rewrites the archive.
+// A rewrite goes into a hidden temporary file beside the archive, renamed over it.
+// All of them leave the old or the new archive after a kill at any moment (see
+// ZipJournal.h); flush them with zipjournal::syncArchives().
 //
 // Members are stored under the bare, sanitised file name, deflated at the given
 // level (stored at level 0, when empty, or when deflating its first block saved

@@ -10,6 +10,7 @@
 
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
+#include "common/ZipJournal.h"
 #include "common/ZipReader.h"
 #include "mime/EncodedWords.h"
 #include "platform/Error.h"
@@ -28,12 +29,17 @@
 #include <algorithm>
 #include <limits>
 
+#include <unistd.h>
+
 namespace {
 
 QString folded(const QString &name) { return name.toCaseFolded(); }
 
 // A record is a few lines and a mail's raw header; anything far larger is no record.
 constexpr qint64 kMaxRecordBytes = 16 * 1024 * 1024;
+
+// The archive component's level, which every store archive is written with.
+constexpr int kCompressionLevel = 9;
 
 std::function<void(const char *)> &moveStepHook()
 {
@@ -119,9 +125,24 @@ FolderRecords readRecords(const QString &inboxDir, const QString &folder,
     if (memberEntries(out.record).isEmpty())
         return out;
 
+    // A record is parsed only when it may name one of them: it holds one of the
+    // ASCII names in any letter case, or bytes outside ASCII (whose case folding the
+    // byte test cannot follow).
+    QList<QByteArray> wanted;
+    for (const QString &entry : memberEntries(out.record))
+        wanted << entry.toUtf8().toLower();
+    const auto ascii = [](const QByteArray &b) {
+        return std::all_of(b.begin(), b.end(), [](char c) { return uchar(c) < 0x80; });
+    };
+    const bool byBytes = std::all_of(wanted.begin(), wanted.end(), ascii);
     zipread::readMembers(archive, {}, kMaxRecordBytes, [&](const QString &name, const QByteArray &data) {
         if (name == kPlaceholderMember || name == mailId)
             return;
+        if (byBytes && ascii(data)) {
+            const QByteArray lower = data.toLower();
+            if (std::none_of(wanted.begin(), wanted.end(), [&](const QByteArray &w) { return lower.contains(w); }))
+                return;
+        }
         for (const QString &entry : DescriptorEntries(ParseHeaderRecord(data).attach))
             out.othersEntries.insert(folded(entry));
     });
@@ -151,7 +172,10 @@ QStringList unnamedAttachments(TZipArchive &zip, const QString &inboxDir, const 
     return unnamed;
 }
 
-void deleteMembers(TZipArchive &zip, const QString &archive, const QStringList &names)
+// Deletes `names` from `archive` as DeleteFromArchive does, without the component's
+// member-list reads before and after (a scan of every local header of a ten-thousand
+// member archive, twice), which nothing here looks at.
+void deleteMembers(const QString &archive, const QStringList &names)
 {
     if (names.isEmpty())
         return;
@@ -159,19 +183,16 @@ void deleteMembers(TZipArchive &zip, const QString &archive, const QStringList &
         platform::prompts().information("File " + archive + " is missing");
         return;
     }
-    zip.FSpecArgs = names;
-    zip.setZipFilename(archive);
-    zip.Delete();
+    zipwrite::deleteMembers(archive, names);
 }
 
-void addMembers(TZipArchive &zip, const QString &archive,
-                const QList<zipwrite::MemberSource> &members)
+// Adds `members` to `archive` (creating it), straight through the writer for the same
+// reason as deleteMembers.
+void addMembers(const QString &archive, const QList<zipwrite::MemberSource> &members)
 {
     if (members.isEmpty())
         return;
-    zip.setZipFilename(archive);
-    zip.AddMembers(members);
-    if (zip.SuccessCount() != members.size())
+    if (zipwrite::addMembers(archive, members, kCompressionLevel) != members.size())
         throw platform::Error("Unable to add to " + archive);
 }
 
@@ -194,33 +215,142 @@ QByteArray withField(const QByteArray &record, const QByteArray &key, const QByt
                               r.from);
 }
 
-// Takes the mail out of `folder`: record first, so it is no longer listed, then its
-// body and the attachment members no other mail names.
-void removeMail(TZipArchive &zip, const QString &inboxDir, const QString &folder,
-                const QString &mailId, const FolderRecords &records)
+// ---- Removals cut short --------------------------------------------------------------
+//
+// Between a mail's record leaving its folder and its body and attachments following,
+// a note beside the folder's header archive names those members (one per line,
+// percent-encoded, the mail identifier first). A note still there at the folder's next
+// move or trash means that a kill or a power loss cut the removal short: the members
+// it names that no record of the folder names now are removed then. A member that a
+// record names always stays.
+
+QString removalNotePath(const QString &inboxDir, const QString &folder)
 {
-    DeleteFromArchive(zip, HeaderArchivePath(inboxDir, folder), mailId);
-    step("record-removed");
-    DeleteFromArchive(zip, BodyArchivePath(inboxDir, folder), mailId);
-    step("body-removed");
-    QStringList own;
+    return zipjournal::sideName(HeaderArchivePath(inboxDir, folder), QStringLiteral("qvremoving"));
+}
+
+// The note's data is on disk before the record goes (a power loss must not keep the
+// one without the other); its name gets there with the flush of the directory that
+// zipjournal::prepareChanges makes before any archive changes.
+void writeRemovalNote(const QString &note, const QString &mailId, const QStringList &attachments)
+{
+    QByteArray text = mailId.toUtf8().toPercentEncoding();
+    for (const QString &name : attachments)
+        text += '\n' + name.toUtf8().toPercentEncoding();
+    QFile file(note);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()
+        || !file.flush() || ::fdatasync(file.handle()) != 0)
+        throw platform::Error("Cannot create file " + note);
+}
+
+// Gone with the command's own sync, or at worst back after a power loss to be read
+// again, which removes nothing a record names.
+void dropRemovalNote(const QString &note)
+{
+    if (!QFile::remove(note) && QFileInfo::exists(note))
+        throw platform::Error("Cannot delete " + note);
+}
+
+void finishCutShortRemoval(const QString &inboxDir, const QString &folder)
+{
+    const QString note = removalNotePath(inboxDir, folder);
+    QFile file(note);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArrayList lines = file.readAll().split('\n');
+    file.close();
+    const QString mailId = QString::fromUtf8(QByteArray::fromPercentEncoding(lines.value(0)));
+    QStringList attachments;
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        attachments << QString::fromUtf8(QByteArray::fromPercentEncoding(lines[i]));
+
+    const QString records = HeaderArchivePath(inboxDir, folder);
+    if (QFileInfo(records).isFile()) {
+        // Every record's name, and what the records read here name; a record too large
+        // to read leaves the attachments alone.
+        TZipArchive zip;
+        zip.setZipFilename(records);
+        QSet<QString> recordNames;
+        for (const ZipDirEntry &e : zip.MemberList())
+            recordNames.insert(folded(platform::bareFileName(e.fileName)));
+        QSet<QString> named;
+        qsizetype read = 0;
+        zipread::readMembers(records, {}, kMaxRecordBytes, [&](const QString &, const QByteArray &data) {
+            ++read;
+            for (const QString &entry : DescriptorEntries(ParseHeaderRecord(data).attach))
+                named.insert(folded(entry));
+        });
+        const QString body = BodyArchivePath(inboxDir, folder);
+        if (!mailId.isEmpty() && !recordNames.contains(folded(mailId)) && QFileInfo(body).isFile())
+            zipwrite::deleteMembers(body, {mailId});
+        QStringList unnamed;
+        for (const QString &name : attachments) {
+            if (!name.isEmpty() && !named.contains(folded(name)))
+                unnamed << name;
+        }
+        const QString att = AttachmentArchivePath(inboxDir, folder);
+        if (read == zip.MemberList().size() && !unnamed.isEmpty() && QFileInfo(att).isFile())
+            zipwrite::deleteMembers(att, unnamed);
+    }
+    dropRemovalNote(note);
+}
+
+// What taking a mail out of `folder` removes: its record and body (named by its
+// identifier) and the attachment members of `records` that no other mail names.
+struct Removal {
+    QString folder;
+    QString mailId;
+    QStringList attachments;
+    QString note;
+};
+
+Removal planRemoval(const QString &inboxDir, const QString &folder, const QString &mailId,
+                    const FolderRecords &records)
+{
+    Removal r{folder, mailId, {}, removalNotePath(inboxDir, folder)};
     for (const QString &entry : memberEntries(records.record)) {
         if (!records.othersEntries.contains(folded(entry)))
-            own << entry;
+            r.attachments << entry;
     }
-    deleteMembers(zip, AttachmentArchivePath(inboxDir, folder), own);
+    return r;
+}
+
+// Before a command changes anything: the removal's note, and the journals of the
+// archives it and the command (`alsoChanged`) will change, flushed together.
+void beginRemoval(const QString &inboxDir, const Removal &r, QStringList alsoChanged)
+{
+    writeRemovalNote(r.note, r.mailId, r.attachments);
+    alsoChanged << HeaderArchivePath(inboxDir, r.folder) << BodyArchivePath(inboxDir, r.folder);
+    if (!r.attachments.isEmpty())
+        alsoChanged << AttachmentArchivePath(inboxDir, r.folder);
+    zipjournal::prepareChanges(alsoChanged);
+}
+
+// Takes the mail out: record first, so it is no longer listed, then its body and
+// attachments.
+void removeMail(const QString &inboxDir, const Removal &r)
+{
+    deleteMembers(HeaderArchivePath(inboxDir, r.folder), {r.mailId});
+    step("record-removed");
+    deleteMembers(BodyArchivePath(inboxDir, r.folder), {r.mailId});
+    step("body-removed");
+    deleteMembers(AttachmentArchivePath(inboxDir, r.folder), r.attachments);
+    dropRemovalNote(r.note);
 }
 
 } // namespace
 
-bool deleteMail(TZipArchive &zip, const QString &inboxDir, const QString &folder,
+bool deleteMail(TZipArchive &, const QString &inboxDir, const QString &folder,
                 const QString &mailId)
 {
     StoreCommand command;
+    finishCutShortRemoval(inboxDir, folder);
     const FolderRecords records = readRecords(inboxDir, folder, mailId);
     if (!records.found)
         return false;
-    removeMail(zip, inboxDir, folder, mailId, records);
+    const Removal removal = planRemoval(inboxDir, folder, mailId, records);
+    beginRemoval(inboxDir, removal, {});
+    removeMail(inboxDir, removal);
     command.finish();
     return true;
 }
@@ -231,6 +361,8 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
     if (folded(from) == folded(to))
         return mailId;
     StoreCommand command;
+    finishCutShortRemoval(inboxDir, from);
+    finishCutShortRemoval(inboxDir, to);
     const Scratch scratch(inboxDir);
     const FolderRecords records = readRecords(inboxDir, from, mailId);
     if (!records.found)
@@ -243,7 +375,9 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
         return ReadHeaderRecord(zip, inboxDir, to, member, other) ? other.rawHeader : QByteArray();
     });
     if (choice.sameMessage) {
-        removeMail(zip, inboxDir, from, mailId, records);
+        const Removal removal = planRemoval(inboxDir, from, mailId, records);
+        beginRemoval(inboxDir, removal, {});
+        removeMail(inboxDir, removal);
         command.finish();
         return choice.mailId;
     }
@@ -307,18 +441,26 @@ QString moveMail(TZipArchive &zip, const QString &inboxDir, const QString &from,
         }
     }
 
-    // The record goes in last, so the target lists the mail only once it is whole.
-    addMembers(zip, AttachmentArchivePath(inboxDir, to), attachments);
-    step("attachments-added");
-    addMembers(zip, BodyArchivePath(inboxDir, to), body);
-    step("body-added");
-    addMembers(zip, HeaderArchivePath(inboxDir, to),
-               {zipwrite::MemberSource::bytes(choice.mailId, recordBytes)});
-    step("record-added");
     // Members another mail of the source folder still names stay there for it.
     FolderRecords leaving = records;
     leaving.record.attach = FormatAttachmentDescriptor(0, renamed.keys());
-    removeMail(zip, inboxDir, from, mailId, leaving);
+    const Removal removal = planRemoval(inboxDir, from, mailId, leaving);
+    QStringList targets{HeaderArchivePath(inboxDir, to)};
+    if (!body.isEmpty())
+        targets << BodyArchivePath(inboxDir, to);
+    if (!attachments.isEmpty())
+        targets << AttachmentArchivePath(inboxDir, to);
+    beginRemoval(inboxDir, removal, targets);
+
+    // The record goes in last, so the target lists the mail only once it is whole.
+    addMembers(AttachmentArchivePath(inboxDir, to), attachments);
+    step("attachments-added");
+    addMembers(BodyArchivePath(inboxDir, to), body);
+    step("body-added");
+    addMembers(HeaderArchivePath(inboxDir, to),
+               {zipwrite::MemberSource::bytes(choice.mailId, recordBytes)});
+    step("record-added");
+    removeMail(inboxDir, removal);
     command.finish();
     return choice.mailId;
 }
@@ -430,7 +572,7 @@ std::optional<MailContent> ReadMail(TZipArchive &zip, const QString &inboxDir,
     return mail;
 }
 
-bool SetMailStatus(TZipArchive &zip, const QString &inboxDir, const QString &folder,
+bool SetMailStatus(TZipArchive &, const QString &inboxDir, const QString &folder,
                    const QString &mailId, QChar code)
 {
     StoreCommand command;
@@ -446,7 +588,7 @@ bool SetMailStatus(TZipArchive &zip, const QString &inboxDir, const QString &fol
         status = kStatusRead;
     if (status.isEmpty() || ParseHeaderRecord(*bytes).status == status)
         return true;
-    addMembers(zip, HeaderArchivePath(inboxDir, folder),
+    addMembers(HeaderArchivePath(inboxDir, folder),
                {zipwrite::MemberSource::bytes(mailId, withField(*bytes, "STATUS:", status))});
     command.finish();
     return true;
@@ -466,10 +608,12 @@ QString archivePath(const QString &inboxDir, const QString &folder, const QStrin
 }
 
 // Renames and deletions of whole archives bypass the archive component: its journals
-// must be gone first, and the directory flushed after.
-void settleArchives()
+// must be gone first, and the directory flushed after. A removal cut short in the
+// folder is finished first, so that its note does not outlive the folder's name.
+void settleArchives(const QString &inboxDir, const QString &folder)
 {
     StoreCommand command;
+    finishCutShortRemoval(inboxDir, folder);
     command.finish();
 }
 
@@ -535,7 +679,7 @@ bool AddFolder(TZipArchive &zip, const QString &inboxDir, const QString &name)
         return false;
     }
     StoreCommand command;
-    addMembers(zip, archive,
+    addMembers(archive,
                {zipwrite::MemberSource::bytes(kPlaceholderMember, InboxPlaceholder(zip, inboxDir))});
     command.finish();
     return true;
@@ -555,7 +699,7 @@ bool RenameFolder(const QString &inboxDir, const QString &folder, const QString 
             return false;
         }
     }
-    settleArchives();
+    settleArchives(inboxDir, folder);
     QList<QPair<QString, QString>> done;
     for (const QString &extension : kExtensions) {
         const QString from = archivePath(inboxDir, folder, extension);
@@ -579,7 +723,7 @@ bool DeleteFolder(const QString &inboxDir, const QString &folder)
         platform::prompts().warning(QStringLiteral("INBOX is the default folder, deletion is not permitted"));
         return false;
     }
-    settleArchives();
+    settleArchives(inboxDir, folder);
     for (const QString &extension : kExtensions) {
         const QString path = archivePath(inboxDir, folder, extension);
         if (QFileInfo::exists(path) && !QFile::remove(path))

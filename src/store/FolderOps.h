@@ -14,6 +14,11 @@
 // missing") and the operation goes on without it, as the archive operations do.
 // Every member read goes to memory or to the private working directory of the inbox,
 // never beside the store's own archives, under its bare, sanitised name.
+//
+// Taking a mail out of a folder removes its record first, then its body and
+// attachments. A removal that a kill or a power loss cuts short in between is finished
+// at the folder's next move (from or to it), trash, rename or deletion: the members it
+// was taking go unless a record of the folder names them.
 
 #include "store/HeaderRecord.h"
 #include "store/MailContent.h"

@@ -1,7 +1,8 @@
-// Archive changes are atomic: a process killed at any moment of an add or a
-// replacement leaves the old or the new archive. A power loss keeps what reached the
-// disk whole and takes an archive that unsynced appends left broken back to the last
-// sync (or to what the rewrite left); a command that completed is never undone.
+// Archive changes are atomic: a process killed at any moment of an add, a
+// replacement or a deletion leaves the old or the new archive. A power loss keeps
+// what reached the disk whole and takes an archive that unsynced appends or
+// deletions left broken back to the last sync (or to what the rewrite left); a
+// command that completed is never undone.
 //
 // The killed process is this test program itself, started again to run the
 // disabled ArchiveKillChild test with the work described in its environment.
@@ -32,8 +33,8 @@ const char kArchiveVar[] = "QUORVEL_KILL_ARCHIVE";
 const char kFileVar[] = "QUORVEL_KILL_FILE";
 const char kStepVar[] = "QUORVEL_KILL_STEP";
 
-// The child: adds the files (separated by '|') to the archive, and kills itself at
-// the named step.
+// The child: adds the files (separated by '|') to the archive, or deletes the member
+// a "-" names, and kills itself at the named step ("end": once all are done).
 TEST(ArchiveKillChild, DISABLED_Run)
 {
     const QString archive = qEnvironmentVariable(kArchiveVar);
@@ -51,8 +52,14 @@ TEST(ArchiveKillChild, DISABLED_Run)
     TZipArchive zip;
     fputs("ready\n", stdout);
     fflush(stdout);
-    for (const QString &file : files)
-        ZipFile(zip, archive, file);
+    for (const QString &file : files) {
+        if (file.startsWith('-'))
+            DeleteFromArchive(zip, archive, file.mid(1));
+        else
+            ZipFile(zip, archive, file);
+    }
+    if (step == "end")
+        ::raise(SIGKILL);
 }
 
 struct ChildRun {
@@ -149,7 +156,7 @@ protected:
     QMap<QString, QByteArray> oldMembers;
 };
 
-TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendOrARewrite)
+TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendARewriteOrADeletion)
 {
     const QByteArray newData = sampleData(20000, 3);
     const QString added = writeFile(tmp.path() + "/new/three", newData);
@@ -186,6 +193,22 @@ TEST_F(ArchiveKillTest, KilledAtEveryStepOfAnAppendOrARewrite)
     simulateReboot(false);
     EXPECT_TRUE(runChild(archive, added, "exit:members", -1).finishedCleanly);
     EXPECT_FALSE(expectOldOrNew(appended, "exit while appending"));
+
+    // A deletion rewrites the directory in place: undone when cut short on the same
+    // boot, kept once it ended; after a reboot kept whenever the new directory is whole.
+    oldMembers.insert("big", sampleData(40000, 5));   // so that "one" leaves little space
+    QMap<QString, QByteArray> deleted = oldMembers;
+    deleted.remove("one");
+    for (bool reboot : {false, true}) {
+        for (const char *step : {"journal", "directory", "end"}) {
+            const std::string what = std::string("deleting, ") + step + (reboot ? " and a reboot" : "");
+            restoreOld();
+            EXPECT_TRUE(runChild(archive, "-one", step, -1).killed) << what;
+            simulateReboot(reboot);
+            const bool written = std::string(step) == "end" || (reboot && std::string(step) == "directory");
+            EXPECT_EQ(expectOldOrNew(deleted, what), written) << what;
+        }
+    }
 }
 
 TEST_F(ArchiveKillTest, AppendsOfAProgramThatEndedNormallySurviveAReboot)
@@ -289,6 +312,34 @@ TEST_F(ArchivePowerLossTest, AfterARebootWholeAppendsStayAndBrokenOnesGiveWay)
             EXPECT_EQ(readFile(archive), synced) << c.what;
         }
         EXPECT_EQ(expectOldOrNew(appended, c.what), kept) << c.what;
+    }
+}
+
+TEST_F(ArchivePowerLossTest, APreparedAppendAndDeletionStayWholeOrGoBackAfterAReboot)
+{
+    oldMembers.insert("big", sampleData(40000, 5));
+    QMap<QString, QByteArray> changed = oldMembers;
+    changed.insert("three", "3");
+    changed.remove("one");
+    for (const bool torn : {false, true}) {
+        // Journals written ahead for the command, then an append and a deletion in place.
+        zipjournal::setBootIdForTesting("first-boot");
+        restoreOld();
+        const QByteArray synced = readFile(archive);
+        zipjournal::prepareChanges({archive, tmp.path() + "/absent.att"});
+        ASSERT_TRUE(QFileInfo::exists(zipjournal::journalPath(archive)));
+        add("three", "3");
+        TZipArchive zip;
+        ASSERT_TRUE(DeleteFromArchive(zip, archive, "one"));
+        damageAndReboot([torn](QByteArray &b) {
+            if (torn)
+                b.chop(10);
+        });
+        zipjournal::recoverArchive(archive);
+        if (torn) {
+            EXPECT_EQ(readFile(archive), synced);
+        }
+        EXPECT_EQ(expectOldOrNew(changed, torn ? "torn" : "whole"), !torn);
     }
 }
 

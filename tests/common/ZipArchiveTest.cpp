@@ -262,6 +262,56 @@ TEST_F(ZipArchiveTest, DeletingTheLastMemberLeavesAnEmptyValidArchive)
     EXPECT_TRUE(outsideReadersAccept(archive, &why)) << why.toStdString();
 }
 
+TEST_F(ZipArchiveTest, DeletionLeavesUnnamedSpaceUntilAQuarterThenCompacts)
+{
+    const QString archive = path("INBOX.att");
+    QMap<QString, QByteArray> kept;
+    for (int i = 0; i < 8; ++i) {
+        const QString name = QString("m%1.bin").arg(i);
+        kept.insert(name, sampleData(200000, i));
+        ASSERT_TRUE(AddToArchive(zip, archive, source(name, kept[name])));
+    }
+    const qint64 full = QFileInfo(archive).size();
+    const auto expectExactly = [&](const std::string &what) {
+        zip.setZipFilename(archive);
+        QStringList listed = names(zip);
+        listed.sort();
+        EXPECT_EQ(listed, QStringList(kept.keys())) << what;
+        const Contents c = readWithLibzip(archive);
+        EXPECT_TRUE(c.ok) << what;
+        EXPECT_EQ(c.members, kept) << what;
+        QString why;
+        EXPECT_TRUE(outsideReadersAccept(archive, &why)) << what << why.toStdString();
+        for (const QString &name : kept.keys()) {
+            QByteArray got;
+            zipread::readMembers(archive, {}, 1 << 20, [&](const QString &n, const QByteArray &d) {
+                if (n == name)
+                    got = d;
+            });
+            EXPECT_EQ(got, kept[name]) << what << " " << name.toStdString();
+        }
+    };
+
+    // A middle member and the last one: their bytes stay, no header names them.
+    for (const QString name : {"m3.bin", "m7.bin"}) {
+        ASSERT_TRUE(DeleteFromArchive(zip, archive, name));
+        kept.remove(name);
+    }
+    EXPECT_GT(QFileInfo(archive).size(), full * 3 / 4);
+    expectExactly("in place");
+    // A name deleted in place can come back.
+    kept.insert("m3.bin", "again");
+    ASSERT_TRUE(AddToArchive(zip, archive, source("m3.bin", "again")));
+    expectExactly("added again");
+
+    // The third deletion passes a quarter of unused space: the archive is rewritten.
+    ASSERT_TRUE(DeleteFromArchive(zip, archive, "m0.bin"));
+    kept.remove("m0.bin");
+    EXPECT_LT(QFileInfo(archive).size(), full * 3 / 4);
+    expectExactly("compacted");
+    EXPECT_TRUE(prompts.recorded.isEmpty());
+}
+
 TEST_F(ZipArchiveTest, FailuresRaiseClearErrorsAndLoseNothing)
 {
     const QString archive = path("INBOX.hdr");

@@ -248,10 +248,56 @@ TEST_F(FolderOps, AMoveKilledAtAnyStepLosesNothing)
             EXPECT_EQ(mailBytes("INBOX", id), whole);
             EXPECT_EQ(moveMail(zip, inbox, "INBOX", "READ", id), id);
         }
+        // The next trash in INBOX finishes a removal that the kill cut short.
+        EXPECT_FALSE(deleteMail(zip, inbox, "INBOX", "absent"));
         EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___"}));
+        EXPECT_EQ(members("INBOX.fdr"), QStringList());
+        EXPECT_EQ(members("INBOX.att"), QStringList());
         EXPECT_EQ(members("READ.hdr"), QStringList({"___.___", id}));
         EXPECT_EQ(mailBytes("READ", id), whole);
         EXPECT_EQ(members("READ.att").size(), 4);
+    }
+}
+
+TEST_F(FolderOps, ATrashKilledAfterTheRecordLeavesNoMemberBehindAtTheNextMove)
+{
+    const QString id = "list-1@example-test";
+    for (const char *at : {"record-removed", "body-removed"}) {
+        SCOPED_TRACE(at);
+        for (const char *archive : {"INBOX.hdr", "INBOX.fdr", "INBOX.att", "READ.hdr", "READ.fdr", "READ.att"})
+            QFile::remove(inbox + archive);
+        SetUp();
+        decodeSample(1);
+        decodeSample(2);
+        syncArchives();
+        const QStringList attachments = DescriptorEntries(ParseHeaderRecord(member("INBOX.hdr", id)).attach);
+        ASSERT_EQ(attachments.size(), 4);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            setMoveStepHookForTesting([&](const char *step) {
+                if (qstrcmp(step, at) == 0)
+                    ::raise(SIGKILL);
+            });
+            deleteMail(zip, inbox, "INBOX", id);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        EXPECT_FALSE(members("INBOX.hdr").contains(id));
+
+        // A record written since names one of the left members: that one stays.
+        const QByteArray keeper = FormatHeaderRecord("Mon", false, "NEW",
+                                                     FormatAttachmentDescriptor(1, {attachments[1]}), {}, "s", "f");
+        addMember("INBOX.hdr", "keeper", keeper);
+        const auto second = mailBytes("INBOX", "list-2@example-test");
+        EXPECT_FALSE(moveMail(zip, inbox, "INBOX", "READ", "list-2@example-test").isEmpty());
+        EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "keeper"}));
+        EXPECT_EQ(members("INBOX.fdr"), QStringList());
+        EXPECT_EQ(members("INBOX.att"), QStringList({attachments[1]}));
+        EXPECT_EQ(mailBytes("READ", "list-2@example-test"), second);
+        EXPECT_TRUE(strayFiles(inbox).isEmpty()) << strayFiles(inbox).join(' ').toStdString();
     }
 }
 
