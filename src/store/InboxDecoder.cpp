@@ -28,6 +28,16 @@
 #include <QSet>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+// A message decoded ahead: what the decoder found and its pieces, all in memory.
+struct PredecodedMessage {
+    DecodedMessage msg;
+    QList<DecodedPiece> pieces;
+};
 
 namespace {
 
@@ -42,6 +52,10 @@ constexpr qint64 kMaxBatchBytes = 64 * 1024 * 1024;
 // are held up to this many bytes; beyond it pieces are written to files. Creating
 // and deleting thousands of small files costs more than decoding them.
 constexpr qint64 kMaxBatchMemory = 32 * 1024 * 1024;
+// A decoded piece of up to this size (an attachment of a few MB) stays in memory while
+// the batch's budget allows: a staging file for it would be written, read back and
+// deleted, and creating files and their directories costs more than the copy.
+constexpr qint64 kMaxBatchPiece = 8 * 1024 * 1024;
 
 // The members of decoded messages waiting to be added to the three INBOX archives, in
 // message order. A piece written to a file lies in its message's own staging
@@ -188,36 +202,46 @@ FolderNames::IdentifierChoice stageMessage(const RawMessage &message, const QStr
 {
     QDir(stage).removeRecursively();
     const QString &rawPath = message.path;
-    QFile file(rawPath);
-    QBuffer buffer;
-    QIODevice &raw = message.held ? static_cast<QIODevice &>(buffer) : file;
-    if (message.held)
-        buffer.setData(message.text);
-    if (!raw.open(QIODevice::ReadOnly))
-        throw platform::Error(QStringLiteral("Cannot open file %1").arg(rawPath));
     QList<DecodedPiece> pieces;
     qint64 bytes = 0;
     const qint64 budgetBefore = batch.memoryBudget;
     FolderNames::IdentifierChoice choice;
     QStringList entries;
     try {
-        const DecodedMessage msg = DecodeMessagePieces(
-            raw, stage, UniqueIdOfRawFile(rawPath), batch.memoryBudget,
-            [&](DecodedPiece &piece) {
-                if (piece.inMemory()) {
-                    bytes += piece.data.size();
-                } else {
-                    // Two attachments of one message may share a name; each file moves
-                    // to a directory of its own before the next one is written.
-                    const QString dir = stage + 'p' + QString::number(pieces.size()) + '/';
-                    const QString moved = dir + piece.name;
-                    if (!QDir().mkpath(dir) || !QFile::rename(piece.path, moved))
-                        throw platform::Error(QStringLiteral("Cannot create file %1").arg(moved));
-                    piece.path = moved;
-                    bytes += QFileInfo(moved).size();
-                }
-                pieces << std::move(piece);
-            });
+        DecodedMessage decoded;
+        if (message.decoded) {
+            decoded = message.decoded->msg;
+            pieces = message.decoded->pieces;
+            for (const DecodedPiece &piece : std::as_const(pieces))
+                bytes += piece.data.size();
+        } else {
+            QFile file(rawPath);
+            QBuffer buffer;
+            QIODevice &raw = message.held ? static_cast<QIODevice &>(buffer) : file;
+            if (message.held)
+                buffer.setData(message.text);
+            if (!raw.open(QIODevice::ReadOnly))
+                throw platform::Error(QStringLiteral("Cannot open file %1").arg(rawPath));
+            decoded = DecodeMessagePieces(
+                raw, stage, UniqueIdOfRawFile(rawPath), batch.memoryBudget,
+                [&](DecodedPiece &piece) {
+                    if (piece.inMemory()) {
+                        bytes += piece.data.size();
+                    } else {
+                        // Two attachments of one message may share a name; each file moves
+                        // to a directory of its own before the next one is written.
+                        const QString dir = stage + 'p' + QString::number(pieces.size()) + '/';
+                        const QString moved = dir + piece.name;
+                        if (!QDir().mkpath(dir) || !QFile::rename(piece.path, moved))
+                            throw platform::Error(QStringLiteral("Cannot create file %1").arg(moved));
+                        piece.path = moved;
+                        bytes += QFileInfo(moved).size();
+                    }
+                    pieces << std::move(piece);
+                },
+                kMaxBatchPiece);
+        }
+        const DecodedMessage &msg = decoded;
         const QByteArray rawHeader =
             ParseHeaderRecord(FormatHeaderRecord({}, false, {}, {}, msg.rawHeader, {}, {})).rawHeader;
         choice = names.claimIdentifier(msg.identifier, rawHeader);
@@ -264,6 +288,9 @@ void stageRawMessage(const RawMessage &message, const QString &stage, Batch &bat
                      InboxNames &names)
 {
     const QString &rawPath = message.path;
+    // A held message decoded ahead gave up its text; the server's copy is fetched again.
+    if (message.held && message.decoded)
+        throw platform::Error(QStringLiteral("Cannot keep %1 as it arrived").arg(rawPath));
     QString id = UniqueIdOfRawFile(rawPath);
     id = names.claimIdentifier(platform::sanitizeFileName(id.isEmpty() ? TimeStampName() : id), {})
              .mailId;
@@ -401,6 +428,7 @@ int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> message
             }
             // What was decoded is in the batch now; the held text is not needed again.
             message.text = QByteArray();
+            message.decoded.reset();
             staged << std::move(message);
             isNew << fresh;
         }
@@ -446,4 +474,112 @@ int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> message
         }
     }
     return stored;
+}
+
+struct MessagePredecoder::Shared {
+    std::mutex mutex;
+    std::condition_variable wake, settled;
+    std::deque<RawMessage> queue;
+    bool busy = false;
+    bool stopping = false;
+    QHash<QString, std::shared_ptr<const PredecodedMessage>> done;
+    QStringList decodedHeld;
+    qint64 budget = 0;   // the worker's own
+    std::thread thread;
+};
+
+MessagePredecoder::MessagePredecoder(qint64 memoryBudget) : d_(std::make_unique<Shared>())
+{
+    d_->budget = memoryBudget;
+    d_->thread = std::thread([this] { work(); });
+}
+
+MessagePredecoder::~MessagePredecoder()
+{
+    {
+        std::lock_guard lock(d_->mutex);
+        d_->stopping = true;
+        d_->queue.clear();
+    }
+    d_->wake.notify_all();
+    d_->thread.join();
+}
+
+void MessagePredecoder::post(const RawMessage &message)
+{
+    {
+        std::lock_guard lock(d_->mutex);
+        d_->queue.push_back(RawMessage{message.path, message.text, message.held, {}});
+    }
+    d_->wake.notify_one();
+}
+
+QStringList MessagePredecoder::takeDecodedHeld()
+{
+    std::lock_guard lock(d_->mutex);
+    return std::exchange(d_->decodedHeld, {});
+}
+
+void MessagePredecoder::attachTo(QList<RawMessage> &messages)
+{
+    std::unique_lock lock(d_->mutex);
+    d_->settled.wait(lock, [this] { return d_->queue.empty() && !d_->busy; });
+    for (RawMessage &message : messages) {
+        const auto result = d_->done.constFind(message.path);
+        if (result == d_->done.constEnd())
+            continue;
+        message.decoded = *result;
+        if (message.held)
+            message.text = QByteArray();
+    }
+    d_->done.clear();
+}
+
+void MessagePredecoder::work()
+{
+    for (;;) {
+        RawMessage message;
+        qint64 budget = 0;
+        {
+            std::unique_lock lock(d_->mutex);
+            d_->wake.wait(lock, [this] { return d_->stopping || !d_->queue.empty(); });
+            if (d_->stopping)
+                return;
+            message = std::move(d_->queue.front());
+            d_->queue.pop_front();
+            d_->busy = true;
+            budget = d_->budget;
+        }
+        // What does not decode, or does not fit, is left to the storing, which
+        // decodes it again and reports it.
+        std::shared_ptr<PredecodedMessage> result;
+        try {
+            QFile file(message.path);
+            QBuffer buffer;
+            QIODevice &raw = message.held ? static_cast<QIODevice &>(buffer) : file;
+            if (message.held)
+                buffer.setData(message.text);
+            if (raw.open(QIODevice::ReadOnly)) {
+                auto decoded = std::make_shared<PredecodedMessage>();
+                decoded->msg = DecodeMessagePieces(
+                    raw, QString(), UniqueIdOfRawFile(message.path), budget,
+                    [&decoded](DecodedPiece &piece) { decoded->pieces << std::move(piece); }, budget);
+                result = std::move(decoded);
+            }
+        } catch (...) {
+            result.reset();
+        }
+        message.text = QByteArray();
+        {
+            std::lock_guard lock(d_->mutex);
+            d_->busy = false;
+            if (result) {
+                d_->budget = budget;
+                d_->done.insert(message.path, std::move(result));
+                if (message.held)
+                    d_->decodedHeld << message.path;
+            }
+        }
+        d_->settled.notify_all();
+    }
 }

@@ -46,6 +46,22 @@ void RawMessageSpool::prepare()
     drop();
     buffer_.reserve(2 * kRawWriteBlock);
     QDir().mkpath(partialDir_);
+    if (MaxDecodedBytes > 0)
+        predecoder_ = std::make_unique<MessagePredecoder>(MaxDecodedBytes);
+}
+
+bool RawMessageSpool::canHold()
+{
+    if (predecoder_) {
+        for (const QString &path : predecoder_->takeDecodedHeld()) {
+            auto held = held_.find(path);
+            if (held == held_.end())
+                continue;
+            heldBytes_ -= held->size();
+            *held = QByteArray();
+        }
+    }
+    return heldBytes_ < MaxHeldBytes;
 }
 
 bool RawMessageSpool::openFile()
@@ -110,8 +126,11 @@ bool RawMessageSpool::finish(bool received, const QString &retrievalFailure, QSt
         }
         // A copy of its own size: the buffer stays for the next message.
         heldBytes_ += buffer_.size();
-        held_.insert(path_, QByteArray(buffer_.constData(), buffer_.size()));
+        const QByteArray text(buffer_.constData(), buffer_.size());
+        held_.insert(path_, text);
         buffer_.resize(0);
+        if (predecoder_)
+            predecoder_->post(RawMessage::inMemory(path_, text));
         return true;
     }
     flushBuffer();
@@ -139,6 +158,8 @@ bool RawMessageSpool::finish(bool received, const QString &retrievalFailure, QSt
         QFile::remove(partialPath_);
         return false;
     }
+    if (predecoder_)
+        predecoder_->post(RawMessage::file(path_));
     return true;
 }
 
@@ -169,12 +190,15 @@ QList<RawMessage> RawMessageSpool::take(const QStringList &paths)
         auto held = held_.find(path);
         messages << (held == held_.end() ? RawMessage::file(path) : RawMessage::inMemory(path, std::move(*held)));
     }
+    if (predecoder_)
+        predecoder_->attachTo(messages);
     drop();
     return messages;
 }
 
 void RawMessageSpool::drop()
 {
+    predecoder_.reset();
     held_.clear();
     heldBytes_ = 0;
     buffer_ = QByteArray();
