@@ -37,7 +37,7 @@ public:
 
     TPop3State ProtocolState() const { return FProtocolState; }
     // The last line received: bytes as they arrived, without the line end.
-    QByteArray LastResponse() const { return FLastResponse; }
+    const QByteArray &LastResponse() const { return FLastResponse; }
     // The greeting's timestamp with its angle brackets; empty when it had none.
     QByteArray Timestamp() const { return FTimestamp; }
     int MsgCount() const { return FMsgCount; }

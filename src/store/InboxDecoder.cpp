@@ -33,10 +33,12 @@
 #include <mutex>
 #include <thread>
 
-// A message decoded ahead: what the decoder found and its pieces, all in memory.
+// A message decoded ahead: what the decoder found and its pieces, all in memory,
+// each also made ready for its archive.
 struct PredecodedMessage {
     DecodedMessage msg;
     QList<DecodedPiece> pieces;
+    QList<std::shared_ptr<const zipwrite::PreparedData>> prepared;
 };
 
 namespace {
@@ -273,10 +275,14 @@ FolderNames::IdentifierChoice stageMessage(const RawMessage &message, const QStr
             names.release(choice.mailId, entries);
         throw;
     }
-    for (DecodedPiece &piece : pieces) {
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        DecodedPiece &piece = pieces[i];
         auto &list = piece.kind == DecodedFileKind::Body ? batch.bodies : batch.attachments;
-        list << (piece.inMemory() ? zipwrite::MemberSource::bytes(piece.name, std::move(piece.data))
-                                  : zipwrite::MemberSource::file(piece.path));
+        // A piece decoded ahead is ready for its archive unless renaming rewrote it.
+        const auto ready = message.decoded && piece.inMemory() ? message.decoded->prepared.value(i) : nullptr;
+        list << (ready ? zipwrite::MemberSource::ready(piece.name, ready)
+                 : piece.inMemory() ? zipwrite::MemberSource::bytes(piece.name, std::move(piece.data))
+                                    : zipwrite::MemberSource::file(piece.path));
     }
     batch.bytes += bytes;
     return choice;
@@ -488,10 +494,10 @@ struct MessagePredecoder::Shared {
     std::thread thread;
 };
 
-MessagePredecoder::MessagePredecoder(qint64 memoryBudget) : d_(std::make_unique<Shared>())
+MessagePredecoder::MessagePredecoder(qint64 memoryBudget, int archiveLevel) : d_(std::make_unique<Shared>())
 {
     d_->budget = memoryBudget;
-    d_->thread = std::thread([this] { work(); });
+    d_->thread = std::thread([this, archiveLevel] { work(archiveLevel); });
 }
 
 MessagePredecoder::~MessagePredecoder()
@@ -535,8 +541,9 @@ void MessagePredecoder::attachTo(QList<RawMessage> &messages)
     d_->done.clear();
 }
 
-void MessagePredecoder::work()
+void MessagePredecoder::work(int archiveLevel)
 {
+    zipwrite::DataPreparer preparer(archiveLevel);
     for (;;) {
         RawMessage message;
         qint64 budget = 0;
@@ -564,6 +571,11 @@ void MessagePredecoder::work()
                 decoded->msg = DecodeMessagePieces(
                     raw, QString(), UniqueIdOfRawFile(message.path), budget,
                     [&decoded](DecodedPiece &piece) { decoded->pieces << std::move(piece); }, budget);
+                for (const DecodedPiece &piece : std::as_const(decoded->pieces)) {
+                    decoded->prepared << preparer.prepare(piece.data);
+                    if (const auto &ready = decoded->prepared.constLast())
+                        budget -= ready->compressed.size();
+                }
                 result = std::move(decoded);
             }
         } catch (...) {

@@ -73,13 +73,14 @@ int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> message
 int DecodeAllMessages(const InboxDecodeTarget &target, const QStringList &rawFiles);
 
 // Decodes fetched messages on a thread of its own while the fetch goes on, so that
-// storing them afterwards only names and writes their pieces. Every piece is held in
-// memory, up to `memoryBudget` bytes for all messages together; a message that does
-// not fit, or does not decode, is decoded again as it is stored, which reports what
-// fails. It reads a held message's text (shared, never changed) or its raw file.
+// storing them afterwards only names and writes their pieces: each piece is also
+// compressed for archives at `archiveLevel`. Every piece is held in memory, up to
+// `memoryBudget` bytes for all messages together; a message that does not fit, or
+// does not decode, is decoded again as it is stored, which reports what fails. It
+// reads a held message's text (shared, never changed) or its raw file.
 class MessagePredecoder {
 public:
-    explicit MessagePredecoder(qint64 memoryBudget);
+    MessagePredecoder(qint64 memoryBudget, int archiveLevel);
     // Stops after the message in progress; what it decoded is dropped.
     ~MessagePredecoder();
     MessagePredecoder(const MessagePredecoder &) = delete;
@@ -94,7 +95,7 @@ public:
 
 private:
     struct Shared;
-    void work();
+    void work(int archiveLevel);
 
     std::unique_ptr<Shared> d_;
 };

@@ -1,5 +1,6 @@
 #include "transfer/FetchRun.h"
 
+#include "common/ZipArchive.h"
 #include "net/Md5.h"
 #include "net/Pop3Client.h"
 #include "platform/Prompts.h"
@@ -509,6 +510,7 @@ void FetchRun::Run()
 
     RawMessageSpool spool(state_.InboxDir);
     spool.MaxHeldBytes = MaxHeldBytes;
+    spool.ArchiveLevel = state_.ZipArchive1.AddCompLevel();
     Session session(*this, spool);
     if (count >= PipelineFrom && client_.Capa() && client_.HasCapability("PIPELINING")) {
         // About kAheadBytes asked for ahead, by the mailbox's average message size.

@@ -47,7 +47,7 @@ void RawMessageSpool::prepare()
     buffer_.reserve(2 * kRawWriteBlock);
     QDir().mkpath(partialDir_);
     if (MaxDecodedBytes > 0)
-        predecoder_ = std::make_unique<MessagePredecoder>(MaxDecodedBytes);
+        predecoder_ = std::make_unique<MessagePredecoder>(MaxDecodedBytes, ArchiveLevel);
 }
 
 bool RawMessageSpool::canHold()
@@ -124,11 +124,13 @@ bool RawMessageSpool::finish(bool received, const QString &retrievalFailure, QSt
             why = retrievalFailure;
             return false;
         }
-        // A copy of its own size: the buffer stays for the next message.
+        // The buffer itself is held, without the room it grew beyond its text; the
+        // next message starts a new one.
         heldBytes_ += buffer_.size();
-        const QByteArray text(buffer_.constData(), buffer_.size());
+        QByteArray text = std::exchange(buffer_, QByteArray());
+        text.squeeze();
+        buffer_.reserve(2 * kRawWriteBlock);
         held_.insert(path_, text);
-        buffer_.resize(0);
         if (predecoder_)
             predecoder_->post(RawMessage::inMemory(path_, text));
         return true;

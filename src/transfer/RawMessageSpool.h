@@ -30,6 +30,8 @@ public:
     qint64 MaxHeldBytes = 32 * 1024 * 1024;
     // What the messages decoded ahead may hold in memory; 0 decodes nothing ahead.
     qint64 MaxDecodedBytes = 32 * 1024 * 1024;
+    // The compression level of the archives the messages go to.
+    int ArchiveLevel = 9;
 
     // Partial files of a retrieval that never finished: their messages are still on
     // the server, since no QUIT followed.

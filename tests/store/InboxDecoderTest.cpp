@@ -92,7 +92,7 @@ TEST_F(InboxDecoder, MessagesDecodedAheadAreStoredLikeTheOthers)
         RawMessage::inMemory(inbox + "Msgh2.txt", message("h2@x", "Big", attachmentPart("big.bin", big))),
     };
     {
-        MessagePredecoder ahead(64 * 1024);
+        MessagePredecoder ahead(64 * 1024, 9);
         for (const RawMessage &m : std::as_const(messages))
             ahead.post(m);
         ahead.attachTo(messages);
