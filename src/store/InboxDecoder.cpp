@@ -47,7 +47,7 @@ const QString kInbox = QStringLiteral("INBOX");
 
 // A batch is stored with one archive change per archive; these bound the staged
 // files of one batch on disk.
-constexpr int kMaxBatchMessages = 200;
+constexpr int kMaxBatchMessages = 1000;
 constexpr qint64 kMaxBatchBytes = 64 * 1024 * 1024;
 
 // In-memory pieces of one batch (small bodies, attachments and every header record)
@@ -73,15 +73,45 @@ QString stagingRoot(const QString &inboxDir)
     return platform::workDir(inboxDir) + QStringLiteral("decode/");
 }
 
+// Members held in memory and not yet ready for their archive (a batch's header
+// records, above all) are compressed on two threads when there are many of them.
+constexpr qsizetype kPrepareOnTwoThreadsFrom = 64;
+
+void prepareOnTwoThreads(QList<zipwrite::MemberSource> &members, int level)
+{
+    QList<qsizetype> todo;
+    for (qsizetype i = 0; i < members.size(); ++i) {
+        if (members[i].inMemory && !members[i].prepared)
+            todo << i;
+    }
+    if (todo.size() < kPrepareOnTwoThreadsFrom)
+        return;
+    zipwrite::MemberSource *items = members.data();
+    // A member that cannot be made ready here is compressed as it is written.
+    auto prepare = [&](qsizetype from, qsizetype to) {
+        try {
+            zipwrite::DataPreparer preparer(level);
+            for (qsizetype k = from; k < to; ++k)
+                items[todo[k]].prepared = preparer.prepare(items[todo[k]].data);
+        } catch (...) {
+        }
+    };
+    const qsizetype half = todo.size() / 2;
+    std::thread helper(prepare, half, todo.size());
+    prepare(0, half);
+    helper.join();
+}
+
 // One change per archive for all members: a later member of the same name replaces
 // an earlier one.
-bool addAll(TZipArchive &zip, const QString &archive, const QList<zipwrite::MemberSource> &members)
+bool addAll(TZipArchive &zip, const QString &archive, QList<zipwrite::MemberSource> &members)
 {
     if (members.isEmpty())
         return true;
     QSet<QString> names;
     for (const zipwrite::MemberSource &m : members)
         names.insert(platform::bareFileName(m.path));
+    prepareOnTwoThreads(members, zip.AddCompLevel());
     zip.setZipFilename(archive);
     zip.AddMembers(members);
     return zip.SuccessCount() == names.size();
@@ -486,18 +516,54 @@ struct MessagePredecoder::Shared {
     std::mutex mutex;
     std::condition_variable wake, settled;
     std::deque<RawMessage> queue;
-    bool busy = false;
+    int busy = 0;   // messages being decoded
     bool stopping = false;
     QHash<QString, std::shared_ptr<const PredecodedMessage>> done;
     QStringList decodedHeld;
-    qint64 budget = 0;   // the worker's own
+    qint64 budget = 0;
+    int level = 0;
     std::thread thread;
 };
+
+namespace {
+
+// Decodes `message` within `budget` bytes, which it takes what it keeps from; null when
+// it does not decode or does not fit (the storing then decodes it again).
+std::shared_ptr<PredecodedMessage> predecode(const RawMessage &message, qint64 &budget,
+                                             zipwrite::DataPreparer &preparer)
+{
+    qint64 left = budget;
+    try {
+        QFile file(message.path);
+        QBuffer buffer;
+        QIODevice &raw = message.held ? static_cast<QIODevice &>(buffer) : file;
+        if (message.held)
+            buffer.setData(message.text);
+        if (!raw.open(QIODevice::ReadOnly))
+            return nullptr;
+        auto decoded = std::make_shared<PredecodedMessage>();
+        decoded->msg = DecodeMessagePieces(
+            raw, QString(), UniqueIdOfRawFile(message.path), left,
+            [&decoded](DecodedPiece &piece) { decoded->pieces << std::move(piece); }, left);
+        for (const DecodedPiece &piece : std::as_const(decoded->pieces)) {
+            decoded->prepared << preparer.prepare(piece.data);
+            if (const auto &ready = decoded->prepared.constLast())
+                left -= ready->compressed.size();
+        }
+        budget = left;
+        return decoded;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+} // namespace
 
 MessagePredecoder::MessagePredecoder(qint64 memoryBudget, int archiveLevel) : d_(std::make_unique<Shared>())
 {
     d_->budget = memoryBudget;
-    d_->thread = std::thread([this, archiveLevel] { work(archiveLevel); });
+    d_->level = archiveLevel;
+    d_->thread = std::thread([this] { work(); });
 }
 
 MessagePredecoder::~MessagePredecoder()
@@ -526,10 +592,51 @@ QStringList MessagePredecoder::takeDecodedHeld()
     return std::exchange(d_->decodedHeld, {});
 }
 
+bool MessagePredecoder::decodeNext(std::unique_lock<std::mutex> &lock, bool newest,
+                                   zipwrite::DataPreparer &preparer)
+{
+    if (d_->queue.empty())
+        return false;
+    RawMessage message;
+    if (newest) {
+        message = std::move(d_->queue.back());
+        d_->queue.pop_back();
+    } else {
+        message = std::move(d_->queue.front());
+        d_->queue.pop_front();
+    }
+    ++d_->busy;
+    // Two messages decoded at once may each count on the same part of the budget:
+    // together they stay within twice of it.
+    qint64 budget = d_->budget;
+    const qint64 before = budget;
+    lock.unlock();
+    std::shared_ptr<PredecodedMessage> result = predecode(message, budget, preparer);
+    message.text = QByteArray();
+    lock.lock();
+    --d_->busy;
+    if (result) {
+        d_->budget -= before - budget;
+        d_->done.insert(message.path, std::move(result));
+        if (message.held)
+            d_->decodedHeld << message.path;
+    }
+    d_->settled.notify_all();
+    return true;
+}
+
 void MessagePredecoder::attachTo(QList<RawMessage> &messages)
 {
-    std::unique_lock lock(d_->mutex);
-    d_->settled.wait(lock, [this] { return d_->queue.empty() && !d_->busy; });
+    {
+        // What is still waiting is shared out: this thread takes the newest, the
+        // decoding thread goes on with the oldest.
+        zipwrite::DataPreparer preparer(d_->level);
+        std::unique_lock lock(d_->mutex);
+        while (decodeNext(lock, true, preparer)) {
+        }
+        d_->settled.wait(lock, [this] { return d_->busy == 0; });
+    }
+    std::lock_guard lock(d_->mutex);
     for (RawMessage &message : messages) {
         const auto result = d_->done.constFind(message.path);
         if (result == d_->done.constEnd())
@@ -541,57 +648,14 @@ void MessagePredecoder::attachTo(QList<RawMessage> &messages)
     d_->done.clear();
 }
 
-void MessagePredecoder::work(int archiveLevel)
+void MessagePredecoder::work()
 {
-    zipwrite::DataPreparer preparer(archiveLevel);
+    zipwrite::DataPreparer preparer(d_->level);
+    std::unique_lock lock(d_->mutex);
     for (;;) {
-        RawMessage message;
-        qint64 budget = 0;
-        {
-            std::unique_lock lock(d_->mutex);
-            d_->wake.wait(lock, [this] { return d_->stopping || !d_->queue.empty(); });
-            if (d_->stopping)
-                return;
-            message = std::move(d_->queue.front());
-            d_->queue.pop_front();
-            d_->busy = true;
-            budget = d_->budget;
-        }
-        // What does not decode, or does not fit, is left to the storing, which
-        // decodes it again and reports it.
-        std::shared_ptr<PredecodedMessage> result;
-        try {
-            QFile file(message.path);
-            QBuffer buffer;
-            QIODevice &raw = message.held ? static_cast<QIODevice &>(buffer) : file;
-            if (message.held)
-                buffer.setData(message.text);
-            if (raw.open(QIODevice::ReadOnly)) {
-                auto decoded = std::make_shared<PredecodedMessage>();
-                decoded->msg = DecodeMessagePieces(
-                    raw, QString(), UniqueIdOfRawFile(message.path), budget,
-                    [&decoded](DecodedPiece &piece) { decoded->pieces << std::move(piece); }, budget);
-                for (const DecodedPiece &piece : std::as_const(decoded->pieces)) {
-                    decoded->prepared << preparer.prepare(piece.data);
-                    if (const auto &ready = decoded->prepared.constLast())
-                        budget -= ready->compressed.size();
-                }
-                result = std::move(decoded);
-            }
-        } catch (...) {
-            result.reset();
-        }
-        message.text = QByteArray();
-        {
-            std::lock_guard lock(d_->mutex);
-            d_->busy = false;
-            if (result) {
-                d_->budget = budget;
-                d_->done.insert(message.path, std::move(result));
-                if (message.held)
-                    d_->decodedHeld << message.path;
-            }
-        }
-        d_->settled.notify_all();
+        d_->wake.wait(lock, [this] { return d_->stopping || !d_->queue.empty(); });
+        if (d_->stopping)
+            return;
+        decodeNext(lock, false, preparer);
     }
 }

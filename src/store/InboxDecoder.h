@@ -14,10 +14,14 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 class TZipArchive;
 struct PredecodedMessage;
+namespace zipwrite {
+class DataPreparer;
+}
 
 // A fetched message waiting to be stored: the raw file `path`, or, when `held`, the
 // text of a message that stays on the server, named by the raw file it would have
@@ -95,7 +99,10 @@ public:
 
 private:
     struct Shared;
-    void work(int archiveLevel);
+    void work();
+    // Decodes the oldest message waiting (the newest with `newest`), unlocking while
+    // it runs; false when none waits.
+    bool decodeNext(std::unique_lock<std::mutex> &lock, bool newest, zipwrite::DataPreparer &preparer);
 
     std::unique_ptr<Shared> d_;
 };
