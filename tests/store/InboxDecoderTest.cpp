@@ -113,6 +113,22 @@ TEST_F(InboxDecoder, MessagesDecodedAheadAreStoredLikeTheOthers)
     EXPECT_FALSE(QFile::exists(inbox + "Msgf1.txt"));
 }
 
+// A batch of many mails has its header records compressed on two threads: each
+// record still lands under its own mail.
+TEST_F(InboxDecoder, ManyMailsInOneBatchKeepTheirOwnRecords)
+{
+    QStringList files;
+    for (int i = 0; i < 150; ++i)
+        files << raw(QString("m%1").arg(i), message("m" + QByteArray::number(i) + "@x", "Mail " + QByteArray::number(i)));
+    EXPECT_EQ(decodeAll(files), 150);
+    const QStringList stored = members("INBOX.hdr");
+    ASSERT_EQ(stored.size(), 151);
+    for (int i = 0; i < 150; ++i) {
+        EXPECT_EQ(stored[i + 1], QString("m%1@x").arg(i));
+        EXPECT_EQ(ParseHeaderRecord(member("INBOX.hdr", stored[i + 1])).subject, "Mail " + QByteArray::number(i));
+    }
+}
+
 TEST_F(InboxDecoder, LeftoverRawFilesAndStagingAreRecovered)
 {
     // A run killed after fetching left raw files and half-staged copies behind.
