@@ -59,7 +59,9 @@ public:
         qint64 textLength = nl ? n - 1 : n;
         if (textLength > 0 && start[textLength - 1] == '\r')
             --textLength;
-        line.text = QByteArray(start, textLength);
+        // Reuses the line's buffer unless a caller still shares it.
+        line.text.resize(textLength);
+        std::memcpy(line.text.data(), start, size_t(textLength));
         return true;
     }
 

@@ -94,6 +94,17 @@ void RawMessageSpool::append(const QByteArray &line, bool cut)
     // A cut piece is followed by the rest of its line, not by a line end.
     if (!cut)
         buffer_ += "\r\n";
+    stored();
+}
+
+void RawMessageSpool::appendLines(QByteArrayView lines)
+{
+    buffer_.append(lines);
+    stored();
+}
+
+void RawMessageSpool::stored()
+{
     // A held message that outgrows what may be held goes to its raw file after all.
     if (holding_ && heldBytes_ + buffer_.size() > MaxHeldBytes) {
         holding_ = false;

@@ -48,6 +48,8 @@ public:
     // One line of the message, or with `cut` a piece the socket cut at its line
     // limit, which the rest of the line follows.
     void append(const QByteArray &line, bool cut);
+    // Whole lines, each with its line end.
+    void appendLines(QByteArrayView lines);
     // Ends the message. With `received` (it arrived whole) it is kept: its raw file
     // renamed into place, or its text held. False, with the reason in `why`, when it
     // was not kept; `writeFailed` tells that the spool, not the retrieval, failed.
@@ -69,6 +71,8 @@ public:
 
 private:
     bool openFile();
+    // After text was added: to the raw file once enough is collected.
+    void stored();
     void flushBuffer();
 
     QString inboxDir_;
