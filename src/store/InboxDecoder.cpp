@@ -97,9 +97,15 @@ void prepareOnTwoThreads(QList<zipwrite::MemberSource> &members, int level)
         }
     };
     const qsizetype half = todo.size() / 2;
-    std::thread helper(prepare, half, todo.size());
+    std::thread helper;
+    try {
+        helper = std::thread(prepare, half, todo.size());
+    } catch (...) {
+        prepare(half, todo.size());
+    }
     prepare(0, half);
-    helper.join();
+    if (helper.joinable())
+        helper.join();
 }
 
 // One change per archive for all members: a later member of the same name replaces

@@ -46,8 +46,12 @@ void RawMessageSpool::prepare()
     drop();
     buffer_.reserve(2 * kRawWriteBlock);
     QDir().mkpath(partialDir_);
-    if (MaxDecodedBytes > 0)
-        predecoder_ = std::make_unique<MessagePredecoder>(MaxDecodedBytes, ArchiveLevel);
+    // Without a thread of its own every message is decoded as it is stored.
+    try {
+        if (MaxDecodedBytes > 0)
+            predecoder_ = std::make_unique<MessagePredecoder>(MaxDecodedBytes, ArchiveLevel);
+    } catch (...) {
+    }
 }
 
 bool RawMessageSpool::canHold()
