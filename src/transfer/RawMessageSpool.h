@@ -29,7 +29,7 @@ public:
     // small message).
     qint64 MaxHeldBytes = 32 * 1024 * 1024;
     // What the messages decoded ahead may hold in memory; 0 decodes nothing ahead.
-    qint64 MaxDecodedBytes = 16 * 1024 * 1024;
+    qint64 MaxDecodedBytes = 32 * 1024 * 1024;
     // The compression level of the archives the messages go to.
     int ArchiveLevel = 9;
 
