@@ -37,6 +37,7 @@ struct Source {
     QString path;      // the file, or the name given to bytes in memory
     QByteArray data;
     bool inMemory = false;
+    std::shared_ptr<const PreparedData> prepared;
     struct stat st {};
 };
 
@@ -215,6 +216,18 @@ qint64 writeMember(const Source &src, Scratch &scratch, int out, qint64 offset, 
         e.method = deflated ? zipfmt::kMethodDeflated : zipfmt::kMethodStored;
         e.versionNeeded = deflated ? 20 : 10;
     };
+
+    if (src.prepared && src.prepared->level == scratch.level) {
+        const PreparedData &ready = *src.prepared;
+        setMethod(ready.deflated);
+        const QByteArray &body = ready.deflated ? ready.compressed : ready.data;
+        e.crc = ready.crc;
+        e.uncompressedSize = quint64(ready.data.size());
+        e.compressedSize = quint64(body.size());
+        zipio::writeAt(out, offset, zipfmt::encodeLocalHeader(e));
+        zipio::writeAt(out, offset + headerSize, body.constData(), body.size());
+        return offset + headerSize + body.size();
+    }
 
     bool deflate = scratch.level > 0 && src.st.st_size > 0;
     if (deflate) {
@@ -482,6 +495,44 @@ void removeInPlace(const QString &archive, const Opened &a, const std::set<qsize
 
 } // namespace
 
+struct DataPreparer::State {
+    explicit State(int level) : scratch(level) {}
+    Scratch scratch;
+};
+
+DataPreparer::DataPreparer(int level) : state_(std::make_unique<State>(std::max(level, 0))) {}
+
+DataPreparer::~DataPreparer() = default;
+
+std::shared_ptr<const PreparedData> DataPreparer::prepare(const QByteArray &data)
+{
+    if (quint64(data.size()) > zipfmt::kMaxMemberSize)
+        return nullptr;
+    Scratch &scratch = state_->scratch;
+    auto ready = std::make_shared<PreparedData>();
+    ready->level = scratch.level;
+    ready->data = data;
+    ready->crc = quint32(crc32_z(crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(data.constData()),
+                                 size_t(data.size())));
+    if (scratch.level == 0 || data.isEmpty())
+        return ready;
+    // The rule of writeMember: deflated when its first block shrinks.
+    const qint64 n = std::min<qint64>(kProbe, data.size());
+    QByteArray probe(n - n / 64, Qt::Uninitialized);
+    if (!deflateWhole(scratch.deflater(), data.constData(), n, probe))
+        return ready;
+    if (n < data.size()) {
+        z_stream &z = scratch.deflater();
+        probe = QByteArray(qsizetype(deflateBound(&z, uLong(data.size()))), Qt::Uninitialized);
+        if (!deflateWhole(z, data.constData(), data.size(), probe))
+            throw platform::Error(QStringLiteral("compression failed"));
+    }
+    probe.squeeze();
+    ready->compressed = std::move(probe);
+    ready->deflated = true;
+    return ready;
+}
+
 int addFiles(const QString &archive, const QStringList &files, int level, const Announce &announce)
 {
     QList<MemberSource> members;
@@ -511,6 +562,7 @@ int addMembers(const QString &archive, const QList<MemberSource> &members, int l
         if (member.inMemory) {
             s.data = member.data;
             s.inMemory = true;
+            s.prepared = member.prepared;
             s.st.st_mode = S_IFREG | newFileMode;
             s.st.st_size = off_t(s.data.size());
             s.st.st_mtim = now;

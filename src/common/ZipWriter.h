@@ -20,8 +20,36 @@
 #include <QList>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 namespace zipwrite {
+
+// A member's bytes made ready ahead of the change that writes them (on another
+// thread, say): deflated at `level` by the same rule as every member, or kept as they
+// are. A change at another level compresses `data` again.
+struct PreparedData {
+    int level = 0;
+    bool deflated = false;
+    quint32 crc = 0;
+    QByteArray data;         // the member's bytes
+    QByteArray compressed;   // what is written, when deflated
+};
+
+// Prepares members' bytes for changes at `level`, reusing its deflate state.
+class DataPreparer {
+public:
+    explicit DataPreparer(int level);
+    ~DataPreparer();
+    DataPreparer(const DataPreparer &) = delete;
+    DataPreparer &operator=(const DataPreparer &) = delete;
+
+    // Null for bytes too large for a member.
+    std::shared_ptr<const PreparedData> prepare(const QByteArray &data);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // Called before each file is compressed: the member name and the file's size.
 using Announce = std::function<void(const QString &name, qint64 size)>;
@@ -31,11 +59,17 @@ struct MemberSource {
     QString path;      // the file; for bytes, only their member name
     QByteArray data;   // the bytes, when `inMemory`
     bool inMemory = false;
+    std::shared_ptr<const PreparedData> prepared;   // the bytes made ready, if they were
 
-    static MemberSource file(const QString &path) { return {path, {}, false}; }
+    static MemberSource file(const QString &path) { return {path, {}, false, {}}; }
     static MemberSource bytes(const QString &name, QByteArray data)
     {
-        return {name, std::move(data), true};
+        return {name, std::move(data), true, {}};
+    }
+    static MemberSource ready(const QString &name, std::shared_ptr<const PreparedData> prepared)
+    {
+        QByteArray data = prepared->data;
+        return {name, std::move(data), true, std::move(prepared)};
     }
 };
 

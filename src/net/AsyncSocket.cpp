@@ -857,7 +857,8 @@ void TCustomAsyncSocket::ReadLine(int timeoutSeconds, QByteArray &line)
         return;
     }
     if (!FLineInProgress) {
-        FLine.clear();
+        // Keeps the capacity of the buffer the caller handed back with the last line.
+        FLine.resize(0);
         FLineInProgress = true;
     }
     ReadLineChars();
@@ -866,7 +867,12 @@ void TCustomAsyncSocket::ReadLine(int timeoutSeconds, QByteArray &line)
         FLineInProgress = false;
         FLine.clear();
     }
-    line = FLine;
+    // A finished line changes places with the caller's buffer: no copy and no
+    // allocation per line. A line still in progress stays to be continued.
+    if (FLineInProgress)
+        line = FLine;
+    else
+        line.swap(FLine);
 }
 
 bool TCustomAsyncSocket::runWait(net::WaitControl *wait, int timeoutSeconds)
@@ -931,9 +937,12 @@ void TCustomAsyncSocket::ReadLineChars()
         while (p < end) {
             const qsizetype room = kMaxLineLength - FLine.size();
             const char *limit = p + std::min<qsizetype>(end - p, room);
-            const char *q = p;
-            while (q < limit && *q != '\n' && *q != '\r')
-                ++q;
+            // The first CR or LF before the limit (memchr looks at many bytes at once).
+            const char *q = static_cast<const char *>(std::memchr(p, '\n', size_t(limit - p)));
+            if (!q)
+                q = limit;
+            if (const void *cr = std::memchr(p, '\r', size_t(q - p)))
+                q = static_cast<const char *>(cr);
             FLine.append(p, q - p);
             p = q;
             if (FLine.size() >= kMaxLineLength) {

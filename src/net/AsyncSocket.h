@@ -137,6 +137,10 @@ public:
     int Handle() const { return FHandle; }
     // Received bytes held in the socket's own buffer, not yet read.
     int Buffered() const { return buffered(); }
+    // Those bytes themselves, for a reader that takes many lines at once, and taking
+    // the first `n` of them as read (never while a line is in progress).
+    QByteArrayView ReceivedData() const { return QByteArrayView(FRx).sliced(FRxPos); }
+    void TakeReceived(qsizetype n) { consumed(int(n)); }
     // Bytes in the send queue, not yet taken by the OS.
     qint64 Queued() const { return FQueued; }
     // True when a wait of this connection was aborted (ModalResult kWaitAborted, or

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace {
 
@@ -228,8 +229,25 @@ bool TPop3Client::MultiLine(Listing kind)
         // A piece that follows a cut one is the rest of a long line: neither the end
         // mark nor subject to dot-unstuffing, which belong to the start of a line.
         bool previousCut = false;
+        const bool blocks = kind == Listing::Message && OnMessageBlock;
         for (;;) {
             FContinuation = false;
+            if (blocks && !previousCut && FSocket->State() == wsConnected && !FSocket->LineInProgress()) {
+                if (Aborted()) {
+                    fail(kAborted);
+                    disconnected = true;
+                    break;
+                }
+                bool ended = false;
+                if (takeReceivedLines(ended)) {
+                    if (ended) {
+                        FLastResponse.clear();
+                        break;
+                    }
+                    net::letEventsRun();
+                    continue;
+                }
+            }
             if (FSocket->State() == wsConnected)
                 FSocket->ReadLine(TimeOut, FLastResponse);
             if (Aborted()) {
@@ -274,6 +292,62 @@ bool TPop3Client::MultiLine(Listing kind)
     fire(end);
     // A message cut short by a lost connection is not a message received.
     return !FTimedOut && !disconnected;
+}
+
+bool TPop3Client::takeReceivedLines(bool &ended)
+{
+    const QByteArrayView data = FSocket->ReceivedData();
+    const char *const start = data.data();
+    const char *const end = start + data.size();
+    const char *p = start;
+    // A line grows by at most one byte (a bare LF becomes CR LF).
+    FBlock.resize(2 * data.size());
+    char *const first = FBlock.data();
+    char *out = first;
+    int lines = 0;
+    ended = false;
+    while (p < end) {
+        const char *const nl = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+        if (!nl)
+            break;
+        // The line without its carriage returns, as the socket's line reader gives it.
+        char *const line = out;
+        for (const char *q = p;;) {
+            const char *cr = static_cast<const char *>(std::memchr(q, '\r', size_t(nl - q)));
+            const char *stop = cr ? cr : nl;
+            std::memcpy(out, q, size_t(stop - q));
+            out += stop - q;
+            if (!cr)
+                break;
+            q = cr + 1;
+        }
+        const qsizetype length = out - line;
+        // A line the socket would cut is left to the line reader.
+        if (length >= TCustomAsyncSocket::kMaxLineLength) {
+            out = line;
+            break;
+        }
+        p = nl + 1;
+        if (length == 1 && line[0] == '.') {
+            out = line;
+            ended = true;
+            break;
+        }
+        if (length >= 2 && line[0] == '.' && line[1] == '.') {
+            std::memmove(line, line + 1, size_t(length - 1));
+            --out;
+        }
+        *out++ = '\r';
+        *out++ = '\n';
+        ++lines;
+    }
+    FBlock.resize(out - first);
+    if (p == start)
+        return false;
+    FSocket->TakeReceived(p - start);
+    if (lines > 0)
+        OnMessageBlock(this, FBlock, lines);
+    return true;
 }
 
 bool TPop3Client::Stat()

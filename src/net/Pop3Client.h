@@ -37,7 +37,7 @@ public:
 
     TPop3State ProtocolState() const { return FProtocolState; }
     // The last line received: bytes as they arrived, without the line end.
-    QByteArray LastResponse() const { return FLastResponse; }
+    const QByteArray &LastResponse() const { return FLastResponse; }
     // The greeting's timestamp with its angle brackets; empty when it had none.
     QByteArray Timestamp() const { return FTimestamp; }
     int MsgCount() const { return FMsgCount; }
@@ -91,6 +91,12 @@ public:
 
     TPop3Display OnDisplay;
     TPop3NotifyEvent OnMessageBegin, OnMessageLine, OnMessageEnd;
+    // When set, the lines of a message (RETR, TOP) that have arrived whole are handed
+    // over in blocks instead of one OnMessageLine each: `block` holds `lines` lines as
+    // the line events would give them (dot-unstuffing undone, carriage returns dropped),
+    // each followed by CR LF. A line at the socket's length limit still comes through
+    // OnMessageLine in pieces.
+    std::function<void(TPop3Client *sender, QByteArrayView block, int lines)> OnMessageBlock;
     TPop3NotifyEvent OnListBegin, OnListLine, OnListEnd;
     TPop3NotifyEvent OnUidlBegin, OnUidlLine, OnUidlEnd;
 
@@ -105,10 +111,14 @@ private:
     bool PassCommand(const QByteArray &word);
     bool RunCommand(const QByteArray &word, const QByteArray &argument = {});
     bool MultiLine(Listing kind);
+    // Hands the message lines received whole so far to OnMessageBlock, up to the end
+    // mark; true when it took any, with `ended` when the end mark was among them.
+    bool takeReceivedLines(bool &ended);
     void fire(const TPop3NotifyEvent &event);
 
     TPop3State FProtocolState = pop3Disconnected;
     QByteArray FLastResponse;
+    QByteArray FBlock;
     QByteArray FTimestamp;
     int FMsgCount = 0;
     qint64 FMsgSize = 0;

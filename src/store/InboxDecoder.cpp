@@ -28,6 +28,18 @@
 #include <QSet>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+// A message decoded ahead: what the decoder found and its pieces, all in memory,
+// each also made ready for its archive.
+struct PredecodedMessage {
+    DecodedMessage msg;
+    QList<DecodedPiece> pieces;
+    QList<std::shared_ptr<const zipwrite::PreparedData>> prepared;
+};
 
 namespace {
 
@@ -35,13 +47,17 @@ const QString kInbox = QStringLiteral("INBOX");
 
 // A batch is stored with one archive change per archive; these bound the staged
 // files of one batch on disk.
-constexpr int kMaxBatchMessages = 200;
+constexpr int kMaxBatchMessages = 1000;
 constexpr qint64 kMaxBatchBytes = 64 * 1024 * 1024;
 
 // In-memory pieces of one batch (small bodies, attachments and every header record)
 // are held up to this many bytes; beyond it pieces are written to files. Creating
 // and deleting thousands of small files costs more than decoding them.
 constexpr qint64 kMaxBatchMemory = 32 * 1024 * 1024;
+// A decoded piece of up to this size (an attachment of a few MB) stays in memory while
+// the batch's budget allows: a staging file for it would be written, read back and
+// deleted, and creating files and their directories costs more than the copy.
+constexpr qint64 kMaxBatchPiece = 8 * 1024 * 1024;
 
 // The members of decoded messages waiting to be added to the three INBOX archives, in
 // message order. A piece written to a file lies in its message's own staging
@@ -57,15 +73,51 @@ QString stagingRoot(const QString &inboxDir)
     return platform::workDir(inboxDir) + QStringLiteral("decode/");
 }
 
+// Members held in memory and not yet ready for their archive (a batch's header
+// records, above all) are compressed on two threads when there are many of them.
+constexpr qsizetype kPrepareOnTwoThreadsFrom = 64;
+
+void prepareOnTwoThreads(QList<zipwrite::MemberSource> &members, int level)
+{
+    QList<qsizetype> todo;
+    for (qsizetype i = 0; i < members.size(); ++i) {
+        if (members[i].inMemory && !members[i].prepared)
+            todo << i;
+    }
+    if (todo.size() < kPrepareOnTwoThreadsFrom)
+        return;
+    zipwrite::MemberSource *items = members.data();
+    // A member that cannot be made ready here is compressed as it is written.
+    auto prepare = [&](qsizetype from, qsizetype to) {
+        try {
+            zipwrite::DataPreparer preparer(level);
+            for (qsizetype k = from; k < to; ++k)
+                items[todo[k]].prepared = preparer.prepare(items[todo[k]].data);
+        } catch (...) {
+        }
+    };
+    const qsizetype half = todo.size() / 2;
+    std::thread helper;
+    try {
+        helper = std::thread(prepare, half, todo.size());
+    } catch (...) {
+        prepare(half, todo.size());
+    }
+    prepare(0, half);
+    if (helper.joinable())
+        helper.join();
+}
+
 // One change per archive for all members: a later member of the same name replaces
 // an earlier one.
-bool addAll(TZipArchive &zip, const QString &archive, const QList<zipwrite::MemberSource> &members)
+bool addAll(TZipArchive &zip, const QString &archive, QList<zipwrite::MemberSource> &members)
 {
     if (members.isEmpty())
         return true;
     QSet<QString> names;
     for (const zipwrite::MemberSource &m : members)
         names.insert(platform::bareFileName(m.path));
+    prepareOnTwoThreads(members, zip.AddCompLevel());
     zip.setZipFilename(archive);
     zip.AddMembers(members);
     return zip.SuccessCount() == names.size();
@@ -188,36 +240,46 @@ FolderNames::IdentifierChoice stageMessage(const RawMessage &message, const QStr
 {
     QDir(stage).removeRecursively();
     const QString &rawPath = message.path;
-    QFile file(rawPath);
-    QBuffer buffer;
-    QIODevice &raw = message.held ? static_cast<QIODevice &>(buffer) : file;
-    if (message.held)
-        buffer.setData(message.text);
-    if (!raw.open(QIODevice::ReadOnly))
-        throw platform::Error(QStringLiteral("Cannot open file %1").arg(rawPath));
     QList<DecodedPiece> pieces;
     qint64 bytes = 0;
     const qint64 budgetBefore = batch.memoryBudget;
     FolderNames::IdentifierChoice choice;
     QStringList entries;
     try {
-        const DecodedMessage msg = DecodeMessagePieces(
-            raw, stage, UniqueIdOfRawFile(rawPath), batch.memoryBudget,
-            [&](DecodedPiece &piece) {
-                if (piece.inMemory()) {
-                    bytes += piece.data.size();
-                } else {
-                    // Two attachments of one message may share a name; each file moves
-                    // to a directory of its own before the next one is written.
-                    const QString dir = stage + 'p' + QString::number(pieces.size()) + '/';
-                    const QString moved = dir + piece.name;
-                    if (!QDir().mkpath(dir) || !QFile::rename(piece.path, moved))
-                        throw platform::Error(QStringLiteral("Cannot create file %1").arg(moved));
-                    piece.path = moved;
-                    bytes += QFileInfo(moved).size();
-                }
-                pieces << std::move(piece);
-            });
+        DecodedMessage decoded;
+        if (message.decoded) {
+            decoded = message.decoded->msg;
+            pieces = message.decoded->pieces;
+            for (const DecodedPiece &piece : std::as_const(pieces))
+                bytes += piece.data.size();
+        } else {
+            QFile file(rawPath);
+            QBuffer buffer;
+            QIODevice &raw = message.held ? static_cast<QIODevice &>(buffer) : file;
+            if (message.held)
+                buffer.setData(message.text);
+            if (!raw.open(QIODevice::ReadOnly))
+                throw platform::Error(QStringLiteral("Cannot open file %1").arg(rawPath));
+            decoded = DecodeMessagePieces(
+                raw, stage, UniqueIdOfRawFile(rawPath), batch.memoryBudget,
+                [&](DecodedPiece &piece) {
+                    if (piece.inMemory()) {
+                        bytes += piece.data.size();
+                    } else {
+                        // Two attachments of one message may share a name; each file moves
+                        // to a directory of its own before the next one is written.
+                        const QString dir = stage + 'p' + QString::number(pieces.size()) + '/';
+                        const QString moved = dir + piece.name;
+                        if (!QDir().mkpath(dir) || !QFile::rename(piece.path, moved))
+                            throw platform::Error(QStringLiteral("Cannot create file %1").arg(moved));
+                        piece.path = moved;
+                        bytes += QFileInfo(moved).size();
+                    }
+                    pieces << std::move(piece);
+                },
+                kMaxBatchPiece);
+        }
+        const DecodedMessage &msg = decoded;
         const QByteArray rawHeader =
             ParseHeaderRecord(FormatHeaderRecord({}, false, {}, {}, msg.rawHeader, {}, {})).rawHeader;
         choice = names.claimIdentifier(msg.identifier, rawHeader);
@@ -249,10 +311,14 @@ FolderNames::IdentifierChoice stageMessage(const RawMessage &message, const QStr
             names.release(choice.mailId, entries);
         throw;
     }
-    for (DecodedPiece &piece : pieces) {
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        DecodedPiece &piece = pieces[i];
         auto &list = piece.kind == DecodedFileKind::Body ? batch.bodies : batch.attachments;
-        list << (piece.inMemory() ? zipwrite::MemberSource::bytes(piece.name, std::move(piece.data))
-                                  : zipwrite::MemberSource::file(piece.path));
+        // A piece decoded ahead is ready for its archive unless renaming rewrote it.
+        const auto ready = message.decoded && piece.inMemory() ? message.decoded->prepared.value(i) : nullptr;
+        list << (ready ? zipwrite::MemberSource::ready(piece.name, ready)
+                 : piece.inMemory() ? zipwrite::MemberSource::bytes(piece.name, std::move(piece.data))
+                                    : zipwrite::MemberSource::file(piece.path));
     }
     batch.bytes += bytes;
     return choice;
@@ -264,6 +330,9 @@ void stageRawMessage(const RawMessage &message, const QString &stage, Batch &bat
                      InboxNames &names)
 {
     const QString &rawPath = message.path;
+    // A held message decoded ahead gave up its text; the server's copy is fetched again.
+    if (message.held && message.decoded)
+        throw platform::Error(QStringLiteral("Cannot keep %1 as it arrived").arg(rawPath));
     QString id = UniqueIdOfRawFile(rawPath);
     id = names.claimIdentifier(platform::sanitizeFileName(id.isEmpty() ? TimeStampName() : id), {})
              .mailId;
@@ -401,6 +470,7 @@ int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> message
             }
             // What was decoded is in the batch now; the held text is not needed again.
             message.text = QByteArray();
+            message.decoded.reset();
             staged << std::move(message);
             isNew << fresh;
         }
@@ -446,4 +516,152 @@ int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> message
         }
     }
     return stored;
+}
+
+struct MessagePredecoder::Shared {
+    std::mutex mutex;
+    std::condition_variable wake, settled;
+    std::deque<RawMessage> queue;
+    int busy = 0;   // messages being decoded
+    bool stopping = false;
+    QHash<QString, std::shared_ptr<const PredecodedMessage>> done;
+    QStringList decodedHeld;
+    qint64 budget = 0;
+    int level = 0;
+    std::thread thread;
+};
+
+namespace {
+
+// Decodes `message` within `budget` bytes, which it takes what it keeps from; null when
+// it does not decode or does not fit (the storing then decodes it again).
+std::shared_ptr<PredecodedMessage> predecode(const RawMessage &message, qint64 &budget,
+                                             zipwrite::DataPreparer &preparer)
+{
+    qint64 left = budget;
+    try {
+        QFile file(message.path);
+        QBuffer buffer;
+        QIODevice &raw = message.held ? static_cast<QIODevice &>(buffer) : file;
+        if (message.held)
+            buffer.setData(message.text);
+        if (!raw.open(QIODevice::ReadOnly))
+            return nullptr;
+        auto decoded = std::make_shared<PredecodedMessage>();
+        decoded->msg = DecodeMessagePieces(
+            raw, QString(), UniqueIdOfRawFile(message.path), left,
+            [&decoded](DecodedPiece &piece) { decoded->pieces << std::move(piece); }, left);
+        for (const DecodedPiece &piece : std::as_const(decoded->pieces)) {
+            decoded->prepared << preparer.prepare(piece.data);
+            if (const auto &ready = decoded->prepared.constLast())
+                left -= ready->compressed.size();
+        }
+        budget = left;
+        return decoded;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+MessagePredecoder::MessagePredecoder(qint64 memoryBudget, int archiveLevel) : d_(std::make_unique<Shared>())
+{
+    d_->budget = memoryBudget;
+    d_->level = archiveLevel;
+    d_->thread = std::thread([this] { work(); });
+}
+
+MessagePredecoder::~MessagePredecoder()
+{
+    {
+        std::lock_guard lock(d_->mutex);
+        d_->stopping = true;
+        d_->queue.clear();
+    }
+    d_->wake.notify_all();
+    d_->thread.join();
+}
+
+void MessagePredecoder::post(const RawMessage &message)
+{
+    {
+        std::lock_guard lock(d_->mutex);
+        d_->queue.push_back(RawMessage{message.path, message.text, message.held, {}});
+    }
+    d_->wake.notify_one();
+}
+
+QStringList MessagePredecoder::takeDecodedHeld()
+{
+    std::lock_guard lock(d_->mutex);
+    return std::exchange(d_->decodedHeld, {});
+}
+
+bool MessagePredecoder::decodeNext(std::unique_lock<std::mutex> &lock, bool newest,
+                                   zipwrite::DataPreparer &preparer)
+{
+    if (d_->queue.empty())
+        return false;
+    RawMessage message;
+    if (newest) {
+        message = std::move(d_->queue.back());
+        d_->queue.pop_back();
+    } else {
+        message = std::move(d_->queue.front());
+        d_->queue.pop_front();
+    }
+    ++d_->busy;
+    // Two messages decoded at once may each count on the same part of the budget:
+    // together they stay within twice of it.
+    qint64 budget = d_->budget;
+    const qint64 before = budget;
+    lock.unlock();
+    std::shared_ptr<PredecodedMessage> result = predecode(message, budget, preparer);
+    message.text = QByteArray();
+    lock.lock();
+    --d_->busy;
+    if (result) {
+        d_->budget -= before - budget;
+        d_->done.insert(message.path, std::move(result));
+        if (message.held)
+            d_->decodedHeld << message.path;
+    }
+    d_->settled.notify_all();
+    return true;
+}
+
+void MessagePredecoder::attachTo(QList<RawMessage> &messages)
+{
+    {
+        // What is still waiting is shared out: this thread takes the newest, the
+        // decoding thread goes on with the oldest.
+        zipwrite::DataPreparer preparer(d_->level);
+        std::unique_lock lock(d_->mutex);
+        while (decodeNext(lock, true, preparer)) {
+        }
+        d_->settled.wait(lock, [this] { return d_->busy == 0; });
+    }
+    std::lock_guard lock(d_->mutex);
+    for (RawMessage &message : messages) {
+        const auto result = d_->done.constFind(message.path);
+        if (result == d_->done.constEnd())
+            continue;
+        message.decoded = *result;
+        if (message.held)
+            message.text = QByteArray();
+    }
+    d_->done.clear();
+}
+
+void MessagePredecoder::work()
+{
+    zipwrite::DataPreparer preparer(d_->level);
+    std::unique_lock lock(d_->mutex);
+    for (;;) {
+        d_->wake.wait(lock, [this] { return d_->stopping || !d_->queue.empty(); });
+        if (d_->stopping)
+            return;
+        decodeNext(lock, false, preparer);
+    }
 }

@@ -13,22 +13,30 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 class TZipArchive;
+struct PredecodedMessage;
+namespace zipwrite {
+class DataPreparer;
+}
 
 // A fetched message waiting to be stored: the raw file `path`, or, when `held`, the
 // text of a message that stays on the server, named by the raw file it would have
-// been written to (which does not exist).
+// been written to (which does not exist). With `decoded` it was decoded ahead (see
+// MessagePredecoder); a held message then comes without its text.
 struct RawMessage {
     QString path;
     QByteArray text;
     bool held = false;
+    std::shared_ptr<const PredecodedMessage> decoded;
 
-    static RawMessage file(const QString &path) { return {path, {}, false}; }
+    static RawMessage file(const QString &path) { return {path, {}, false, {}}; }
     static RawMessage inMemory(const QString &path, QByteArray text)
     {
-        return {path, std::move(text), true};
+        return {path, std::move(text), true, {}};
     }
 };
 
@@ -67,3 +75,34 @@ struct InboxDecodeTarget {
 int DecodeAllMessages(const InboxDecodeTarget &target, QList<RawMessage> messages);
 // The same for raw files only.
 int DecodeAllMessages(const InboxDecodeTarget &target, const QStringList &rawFiles);
+
+// Decodes fetched messages on a thread of its own while the fetch goes on, so that
+// storing them afterwards only names and writes their pieces: each piece is also
+// compressed for archives at `archiveLevel`. Every piece is held in memory, up to
+// `memoryBudget` bytes for all messages together; a message that does not fit, or
+// does not decode, is decoded again as it is stored, which reports what fails. It
+// reads a held message's text (shared, never changed) or its raw file.
+class MessagePredecoder {
+public:
+    MessagePredecoder(qint64 memoryBudget, int archiveLevel);
+    // Stops after the message in progress; what it decoded is dropped.
+    ~MessagePredecoder();
+    MessagePredecoder(const MessagePredecoder &) = delete;
+    MessagePredecoder &operator=(const MessagePredecoder &) = delete;
+
+    void post(const RawMessage &message);
+    // The held messages decoded since the last call (their text is no longer needed).
+    QStringList takeDecodedHeld();
+    // Waits until every message posted is decoded, then gives each of `messages` its
+    // result (matched by path) and drops the text of the held ones that have one.
+    void attachTo(QList<RawMessage> &messages);
+
+private:
+    struct Shared;
+    void work();
+    // Decodes the oldest message waiting (the newest with `newest`), unlocking while
+    // it runs; false when none waits.
+    bool decodeNext(std::unique_lock<std::mutex> &lock, bool newest, zipwrite::DataPreparer &preparer);
+
+    std::unique_ptr<Shared> d_;
+};

@@ -59,7 +59,9 @@ public:
         qint64 textLength = nl ? n - 1 : n;
         if (textLength > 0 && start[textLength - 1] == '\r')
             --textLength;
-        line.text = QByteArray(start, textLength);
+        // Reuses the line's buffer unless a caller still shares it.
+        line.text.resize(textLength);
+        std::memcpy(line.text.data(), start, size_t(textLength));
         return true;
     }
 
@@ -252,11 +254,13 @@ QString extensionOf(const QByteArray &type)
 // Output files
 
 // One piece being written: kept in memory while the budget allows, else a file.
-// A negative budget writes every piece to a file from its start.
+// A negative budget writes every piece to a file from its start; without a directory
+// a piece that does not fit raises platform::Error.
 class OutputPiece {
 public:
-    OutputPiece(const QString &dir, const QString &name, DecodedFileKind kind, qint64 &budget)
-        : dir_(dir), budget_(budget)
+    OutputPiece(const QString &dir, const QString &name, DecodedFileKind kind, qint64 &budget,
+                qint64 maxInMemory)
+        : dir_(dir), budget_(budget), maxInMemory_(maxInMemory)
     {
         piece_.name = name;
         piece_.kind = kind;
@@ -266,7 +270,7 @@ public:
     void write(QByteArrayView bytes)
     {
         if (!file_.isOpen()) {
-            if (piece_.data.size() + bytes.size() <= kMaxPieceInMemory && bytes.size() <= budget_) {
+            if (piece_.data.size() + bytes.size() <= maxInMemory_ && bytes.size() <= budget_) {
                 piece_.data.append(bytes);
                 budget_ -= bytes.size();
                 return;
@@ -283,6 +287,9 @@ public:
             if (file_.error() != QFileDevice::NoError)
                 throw platform::Error(QStringLiteral("Unable to write file %1").arg(file_.fileName()));
             piece_.path = file_.fileName();
+        } else if (piece_.data.capacity() - piece_.data.size() > kMaxPieceInMemory) {
+            // What the piece grew by doubling and does not use is not held.
+            piece_.data.squeeze();
         }
         return piece_;
     }
@@ -321,6 +328,8 @@ private:
     }
     void spill()
     {
+        if (dir_.isEmpty())
+            throw platform::Error(QStringLiteral("%1 does not fit in memory").arg(piece_.name));
         open();
         const QByteArray kept = std::exchange(piece_.data, {});
         budget_ += kept.size();
@@ -330,6 +339,7 @@ private:
 
     QString dir_;
     qint64 &budget_;
+    const qint64 maxInMemory_;
     QFile file_;
     DecodedPiece piece_;
 };
@@ -356,8 +366,9 @@ struct BoundaryHit {
 class Decoder {
 public:
     Decoder(QIODevice &raw, const QString &workDir, const QString &fallbackId, qint64 &budget,
-            const DecodedPieceSink &sink)
-        : src_(raw), workDir_(workDir), fallbackId_(fallbackId), budget_(budget), sink_(sink)
+            qint64 maxInMemory, const DecodedPieceSink &sink)
+        : src_(raw), workDir_(workDir), fallbackId_(fallbackId), budget_(budget), maxInMemory_(maxInMemory),
+          sink_(sink)
     {
     }
 
@@ -447,7 +458,7 @@ private:
         const int level = int(stack_.size()) - 1;
         BoundaryHit hit;
         if (message) {
-            OutputPiece preamble(workDir_, msg_.identifier, DecodedFileKind::Body, budget_);
+            OutputPiece preamble(workDir_, msg_.identifier, DecodedFileKind::Body, budget_, maxInMemory_);
             mime::TextToUtf8 text({});
             QByteArray converted;
             Line line;
@@ -475,7 +486,7 @@ private:
             // unless no part follows (a boundary that never comes): then it is the
             // content, kept as an attachment.
             OutputPiece preamble(workDir_, distinctName(QStringLiteral(".preamble")),
-                                 DecodedFileKind::Attachment, budget_);
+                                 DecodedFileKind::Attachment, budget_, maxInMemory_);
             bool text = false;
             Line line;
             while (src_.next(line)) {
@@ -613,7 +624,7 @@ private:
             htmlBody_->discard();
             htmlBody_.reset();
         }
-        OutputPiece out(workDir_, msg_.identifier, DecodedFileKind::Body, budget_);
+        OutputPiece out(workDir_, msg_.identifier, DecodedFileKind::Body, budget_, maxInMemory_);
         mime::TextToUtf8 text(mime::parseMimeField(part.contentType).rawParameter("charset"));
         QByteArray converted;
         const BoundaryHit end = readContent(transferEncoding(part), markerTest, [&](QByteArrayView bytes) {
@@ -640,11 +651,11 @@ private:
         msg_.attachmentList += name + ';';
         ++msg_.attachmentCount;
 
-        OutputPiece out(workDir_, name, DecodedFileKind::Attachment, budget_);
+        OutputPiece out(workDir_, name, DecodedFileKind::Attachment, budget_, maxInMemory_);
         BoundaryHit end;
         if (htmlBody) {
             htmlBody_ = std::make_unique<OutputPiece>(workDir_, msg_.identifier,
-                                                      DecodedFileKind::Body, budget_);
+                                                      DecodedFileKind::Body, budget_, maxInMemory_);
             mime::TextToUtf8 text(mime::parseMimeField(part.contentType).rawParameter("charset"));
             mime::HtmlToText html;
             QByteArray utf8, plain;
@@ -705,6 +716,7 @@ private:
     QString workDir_;
     QString fallbackId_;
     qint64 &budget_;
+    const qint64 maxInMemory_;
     const DecodedPieceSink &sink_;
     DecodedMessage msg_;
     std::vector<QByteArray> stack_;      // boundaries of the open multiparts
@@ -732,9 +744,9 @@ DecodedMessage DecodeMessageStream(QIODevice &raw, const QString &workDir,
 
 DecodedMessage DecodeMessagePieces(QIODevice &raw, const QString &workDir,
                                    const QString &fallbackId, qint64 &memoryBudget,
-                                   const DecodedPieceSink &sink)
+                                   const DecodedPieceSink &sink, qint64 maxPieceInMemory)
 {
-    Decoder decoder(raw, workDir.endsWith('/') ? workDir : workDir + '/', fallbackId,
-                    memoryBudget, sink);
+    Decoder decoder(raw, workDir.isEmpty() || workDir.endsWith('/') ? workDir : workDir + '/', fallbackId,
+                    memoryBudget, maxPieceInMemory, sink);
     return decoder.run();
 }

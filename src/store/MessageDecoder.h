@@ -70,9 +70,11 @@ struct DecodedPiece {
 using DecodedPieceSink = std::function<void(DecodedPiece &piece)>;
 
 // As DecodeMessageStream, but a piece stays in memory while it is at most
-// kMaxPieceInMemory bytes and `memoryBudget` (bytes; what is kept is taken from it)
+// `maxPieceInMemory` bytes and `memoryBudget` (bytes; what is kept is taken from it)
 // allows, so that small mails cost no files. Larger pieces are written to `workDir`,
-// which is created when the first of them is.
+// which is created when the first of them is; with an empty `workDir` a piece that
+// does not fit raises platform::Error.
 DecodedMessage DecodeMessagePieces(QIODevice &raw, const QString &workDir,
                                    const QString &fallbackId, qint64 &memoryBudget,
-                                   const DecodedPieceSink &sink);
+                                   const DecodedPieceSink &sink,
+                                   qint64 maxPieceInMemory = kMaxPieceInMemory);

@@ -1,5 +1,6 @@
 #include "transfer/FetchRun.h"
 
+#include "common/ZipArchive.h"
 #include "net/Md5.h"
 #include "net/Pop3Client.h"
 #include "platform/Prompts.h"
@@ -71,6 +72,8 @@ struct FetchRun::Session {
             retrStarted = true;
         };
         c.OnMessageLine = [this](TPop3Client *sender) { messageLine(sender); };
+        block = c.OnMessageBlock;
+        c.OnMessageBlock = [this](TPop3Client *, QByteArrayView lines, int count) { messageLines(lines, count); };
         c.OnMessageEnd = nullptr;
         c.OnUidlLine = [this](TPop3Client *sender) {
             if (uidlLine)
@@ -104,6 +107,20 @@ struct FetchRun::Session {
         }
         spool.append(sender->LastResponse(), cut);
         step("retr-line");
+    }
+
+    // Many whole lines at once, each with its CR LF.
+    void messageLines(QByteArrayView lines, int count)
+    {
+        if (discarding)
+            return;
+        if (headerText) {
+            headerText->append(lines);
+            return;
+        }
+        spool.appendLines(lines);
+        for (int i = 0; i < count; ++i)
+            step("retr-line");
     }
 
     bool flush() { return run.FlushRawFiles ? run.FlushRawFiles() : spool.sync(); }
@@ -376,6 +393,7 @@ struct FetchRun::Session {
             TPop3Client &c = run.client_;
             c.OnMessageBegin = begin;
             c.OnMessageLine = line;
+            c.OnMessageBlock = block;
             c.OnMessageEnd = end;
             c.OnUidlLine = uidlLine;
             c.Socket()->OnLineTooLong = tooLong;
@@ -390,6 +408,7 @@ struct FetchRun::Session {
     FetchRun &run;
     RawMessageSpool &spool;
     TPop3NotifyEvent begin, line, end, uidlLine;
+    decltype(TPop3Client::OnMessageBlock) block;
     TSocketNotifyEvent tooLong;
     bool attached = false;
     bool shown = false;
@@ -509,6 +528,7 @@ void FetchRun::Run()
 
     RawMessageSpool spool(state_.InboxDir);
     spool.MaxHeldBytes = MaxHeldBytes;
+    spool.ArchiveLevel = state_.ZipArchive1.AddCompLevel();
     Session session(*this, spool);
     if (count >= PipelineFrom && client_.Capa() && client_.HasCapability("PIPELINING")) {
         // About kAheadBytes asked for ahead, by the mailbox's average message size.

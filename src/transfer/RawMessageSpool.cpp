@@ -46,6 +46,26 @@ void RawMessageSpool::prepare()
     drop();
     buffer_.reserve(2 * kRawWriteBlock);
     QDir().mkpath(partialDir_);
+    // Without a thread of its own every message is decoded as it is stored.
+    try {
+        if (MaxDecodedBytes > 0)
+            predecoder_ = std::make_unique<MessagePredecoder>(MaxDecodedBytes, ArchiveLevel);
+    } catch (...) {
+    }
+}
+
+bool RawMessageSpool::canHold()
+{
+    if (predecoder_) {
+        for (const QString &path : predecoder_->takeDecodedHeld()) {
+            auto held = held_.find(path);
+            if (held == held_.end())
+                continue;
+            heldBytes_ -= held->size();
+            *held = QByteArray();
+        }
+    }
+    return heldBytes_ < MaxHeldBytes;
 }
 
 bool RawMessageSpool::openFile()
@@ -78,6 +98,17 @@ void RawMessageSpool::append(const QByteArray &line, bool cut)
     // A cut piece is followed by the rest of its line, not by a line end.
     if (!cut)
         buffer_ += "\r\n";
+    stored();
+}
+
+void RawMessageSpool::appendLines(QByteArrayView lines)
+{
+    buffer_.append(lines);
+    stored();
+}
+
+void RawMessageSpool::stored()
+{
     // A held message that outgrows what may be held goes to its raw file after all.
     if (holding_ && heldBytes_ + buffer_.size() > MaxHeldBytes) {
         holding_ = false;
@@ -108,10 +139,15 @@ bool RawMessageSpool::finish(bool received, const QString &retrievalFailure, QSt
             why = retrievalFailure;
             return false;
         }
-        // A copy of its own size: the buffer stays for the next message.
+        // The buffer itself is held, without the room it grew beyond its text; the
+        // next message starts a new one.
         heldBytes_ += buffer_.size();
-        held_.insert(path_, QByteArray(buffer_.constData(), buffer_.size()));
-        buffer_.resize(0);
+        QByteArray text = std::exchange(buffer_, QByteArray());
+        text.squeeze();
+        buffer_.reserve(2 * kRawWriteBlock);
+        held_.insert(path_, text);
+        if (predecoder_)
+            predecoder_->post(RawMessage::inMemory(path_, text));
         return true;
     }
     flushBuffer();
@@ -139,6 +175,8 @@ bool RawMessageSpool::finish(bool received, const QString &retrievalFailure, QSt
         QFile::remove(partialPath_);
         return false;
     }
+    if (predecoder_)
+        predecoder_->post(RawMessage::file(path_));
     return true;
 }
 
@@ -169,12 +207,15 @@ QList<RawMessage> RawMessageSpool::take(const QStringList &paths)
         auto held = held_.find(path);
         messages << (held == held_.end() ? RawMessage::file(path) : RawMessage::inMemory(path, std::move(*held)));
     }
+    if (predecoder_)
+        predecoder_->attachTo(messages);
     drop();
     return messages;
 }
 
 void RawMessageSpool::drop()
 {
+    predecoder_.reset();
     held_.clear();
     heldBytes_ = 0;
     buffer_ = QByteArray();

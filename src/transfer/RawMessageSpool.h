@@ -3,6 +3,9 @@
 // message file ("Msg" + unique-id + ".txt" in the inbox directory), which appears
 // under its name only once the whole message is in it, or, for a message the server
 // keeps, memory up to a bound (the server's copy keeps it until it is stored).
+// Each message kept is decoded ahead on a thread of its own (MessagePredecoder)
+// while the next ones arrive; a held message decoded so gives up its text, which
+// frees its share of the bound.
 
 #include "store/InboxDecoder.h"
 
@@ -12,6 +15,8 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 class RawMessageSpool {
 public:
@@ -23,6 +28,10 @@ public:
     // What the spool may hold in memory (creating a file costs more than fetching a
     // small message).
     qint64 MaxHeldBytes = 32 * 1024 * 1024;
+    // What the messages decoded ahead may hold in memory; 0 decodes nothing ahead.
+    qint64 MaxDecodedBytes = 32 * 1024 * 1024;
+    // The compression level of the archives the messages go to.
+    int ArchiveLevel = 9;
 
     // Partial files of a retrieval that never finished: their messages are still on
     // the server, since no QUIT followed.
@@ -31,7 +40,7 @@ public:
     // Makes ready for a run: the directory of partial files, nothing held.
     void prepare();
     // True while more may be held in memory.
-    bool canHold() const { return heldBytes_ < MaxHeldBytes; }
+    bool canHold();
 
     // Starts the message whose raw file is `path`, held in memory with `hold`; false
     // (the reason in `why`) when its file cannot be created.
@@ -39,6 +48,8 @@ public:
     // One line of the message, or with `cut` a piece the socket cut at its line
     // limit, which the rest of the line follows.
     void append(const QByteArray &line, bool cut);
+    // Whole lines, each with its line end.
+    void appendLines(QByteArrayView lines);
     // Ends the message. With `received` (it arrived whole) it is kept: its raw file
     // renamed into place, or its text held. False, with the reason in `why`, when it
     // was not kept; `writeFailed` tells that the spool, not the retrieval, failed.
@@ -60,6 +71,8 @@ public:
 
 private:
     bool openFile();
+    // After text was added: to the raw file once enough is collected.
+    void stored();
     void flushBuffer();
 
     QString inboxDir_;
@@ -70,6 +83,7 @@ private:
     bool holding_ = false;
     QHash<QString, QByteArray> held_;
     qint64 heldBytes_ = 0;
+    std::unique_ptr<MessagePredecoder> predecoder_;
     QByteArray buffer_;
     bool writeFailed_ = false;
     QString writeError_;

@@ -198,6 +198,55 @@ TEST(Pop3ClientTest, RetrievedLinesFollowTheLineRules)
     EXPECT_EQ(server.verdict(), "");
 }
 
+// Lines that arrived whole may come in blocks; what a reader makes of them is the
+// same as from the line events, whatever the lines hold.
+TEST(Pop3ClientTest, LinesInBlocksReadAsTheLineEvents)
+{
+    const QByteArray a254(254, 'a'), c300(300, 'c');
+    const std::vector<Step> message = {
+        "S: +OK",       "S: Subject: hi", "S: ",           "S: ..",          "S: ..leading dot",
+        Step::raw("bare line end\n"),    Step::raw("stray\rcarriage\r\r\n"), Step::raw(a254 + ".\r\n"),
+        Step::raw(c300 + "\r\n"),        "S: after the long ones",           "S: .",
+    };
+    std::vector<Step> script = loggedIn({"C: RETR 1"});
+    for (int round = 0; round < 2; ++round) {
+        script.insert(script.end(), message.begin(), message.end());
+        script.emplace_back(round == 0 ? "C: RETR 1" : "C: QUIT");
+    }
+    script.emplace_back("S: +OK");
+    ScriptedServer server(script);
+    Pop3 pop(server.port());
+    // The text as the fetch run's spool joins it: a cut piece is followed by the rest
+    // of its line, every other line by CR LF.
+    QByteArray text;
+    int blockLines = 0;
+    bool cut = false;
+    pop.client.Socket()->OnLineTooLong = [&, own = pop.client.Socket()->OnLineTooLong](TCustomAsyncSocket *s) {
+        own(s);
+        cut = true;
+    };
+    pop.client.OnMessageLine = [&](TPop3Client *c) {
+        text += c->LastResponse();
+        if (!std::exchange(cut, false))
+            text += "\r\n";
+    };
+    pop.client.MsgNum = 1;
+    ASSERT_TRUE(pop.client.Retr()) << pop.error();
+    const QByteArray byLine = std::exchange(text, {});
+    pop.client.OnMessageBlock = [&](TPop3Client *, QByteArrayView block, int lines) {
+        text += block;
+        blockLines += lines;
+    };
+    ASSERT_TRUE(pop.client.Retr()) << pop.error();
+    EXPECT_EQ(text, byLine);
+    EXPECT_EQ(byLine, "Subject: hi\r\n\r\n.\r\n.leading dot\r\nbare line end\r\nstraycarriage\r\n" + a254
+                          + ".\r\n" + c300 + "\r\nafter the long ones\r\n");
+    EXPECT_GT(blockLines, 0);
+    EXPECT_EQ(pop.client.LastResponse(), "");
+    pop.client.Quit();
+    EXPECT_EQ(server.verdict(), "");
+}
+
 TEST(Pop3ClientTest, ListingsUniqueIdsAndTop)
 {
     ScriptedServer server(loggedIn({

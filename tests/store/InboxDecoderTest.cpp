@@ -81,6 +81,54 @@ TEST_F(InboxDecoder, ARunFetchingEverythingAgainStoresNothingTwice)
     EXPECT_EQ(member("INBOX.fdr", "19@x-2"), "Body of Other\r\n");
 }
 
+// Messages decoded ahead on the decoder's thread are stored as the others are; one
+// that does not fit its memory keeps its text and is decoded as it is stored.
+TEST_F(InboxDecoder, MessagesDecodedAheadAreStoredLikeTheOthers)
+{
+    const QByteArray big(100 * 1024, 'b');
+    QList<RawMessage> messages = {
+        RawMessage::inMemory(inbox + "Msgh1.txt", message("h1@x", "Held", attachmentPart("a.bin", "AAA"))),
+        RawMessage::file(raw("f1", message("f1@x", "File"))),
+        RawMessage::inMemory(inbox + "Msgh2.txt", message("h2@x", "Big", attachmentPart("big.bin", big))),
+    };
+    {
+        MessagePredecoder ahead(64 * 1024, 9);
+        for (const RawMessage &m : std::as_const(messages))
+            ahead.post(m);
+        ahead.attachTo(messages);
+        EXPECT_EQ(ahead.takeDecodedHeld(), QStringList{inbox + "Msgh1.txt"});
+    }
+    EXPECT_TRUE(messages[0].decoded && messages[0].text.isEmpty());
+    EXPECT_TRUE(messages[1].decoded);
+    EXPECT_TRUE(!messages[2].decoded && !messages[2].text.isEmpty());
+
+    EXPECT_EQ(DecodeAllMessages({zip, inbox, historyFile, newMail, history}, messages), 3);
+    EXPECT_EQ(members("INBOX.hdr"), QStringList({"___.___", "h1@x", "f1@x", "h2@x"}));
+    EXPECT_EQ(member("INBOX.fdr", "h1@x"), "Body of Held\r\n");
+    EXPECT_EQ(member("INBOX.fdr", "f1@x"), "Body of File\r\n");
+    EXPECT_EQ(member("INBOX.att", "a.bin"), "AAA");
+    EXPECT_EQ(member("INBOX.att", "big.bin"), big);
+    EXPECT_EQ(ParseHeaderRecord(member("INBOX.hdr", "h1@x")).attach, "1     a.bin;");
+    EXPECT_EQ(history.size(), 3);
+    EXPECT_FALSE(QFile::exists(inbox + "Msgf1.txt"));
+}
+
+// A batch of many mails has its header records compressed on two threads: each
+// record still lands under its own mail.
+TEST_F(InboxDecoder, ManyMailsInOneBatchKeepTheirOwnRecords)
+{
+    QStringList files;
+    for (int i = 0; i < 150; ++i)
+        files << raw(QString("m%1").arg(i), message("m" + QByteArray::number(i) + "@x", "Mail " + QByteArray::number(i)));
+    EXPECT_EQ(decodeAll(files), 150);
+    const QStringList stored = members("INBOX.hdr");
+    ASSERT_EQ(stored.size(), 151);
+    for (int i = 0; i < 150; ++i) {
+        EXPECT_EQ(stored[i + 1], QString("m%1@x").arg(i));
+        EXPECT_EQ(ParseHeaderRecord(member("INBOX.hdr", stored[i + 1])).subject, "Mail " + QByteArray::number(i));
+    }
+}
+
 TEST_F(InboxDecoder, LeftoverRawFilesAndStagingAreRecovered)
 {
     // A run killed after fetching left raw files and half-staged copies behind.
@@ -128,10 +176,8 @@ TEST_F(InboxDecoder, OneBadMessageNeverBlocksTheOthers)
 {
     // The decoder writes CR LF where the raw file has bare LF, so this body grows
     // past the limit when decoded while its raw text still fits. It is far larger
-    // than the pieces the store keeps in memory, so it goes through a file.
-    QByteArray lfBody = "Message-ID: <big@x>\nSubject: big\n\n";
-    for (int i = 0; i < 30000; ++i)
-        lfBody += "a\n";
+    // than the pieces the store keeps in memory (a few MB), so it goes through a file.
+    const QByteArray lfBody = "Message-ID: <big@x>\nSubject: big\n\n" + QByteArray("a\n").repeated(5'000'000);
     const QString good1 = raw("g1", message("g1@x", "Good one"));
     const QString bad = raw("bad", lfBody);
     const QString good2 = raw("g2", message("g2@x", "Good two"));

@@ -135,6 +135,37 @@ TEST(FetchStore, MembersFromMemoryAndFilesShareOneChange)
     EXPECT_EQ(prompts.recorded, QList<platform::RecordedPrompt>());
 }
 
+// Members made ready ahead (on the decoding thread) are written as they were made
+// ready: compressed by the same rule, their check matching; one made ready for
+// another level is compressed again.
+TEST(FetchStore, MembersMadeReadyAheadAreWrittenAsPrepared)
+{
+    testsupport::TempHome home;
+    platform::ScriptedPrompts prompts;
+    const QString archive = home.file("INBOX.fdr");
+    TZipArchive zip;
+    zip.setZipFilename(archive);
+    const QByteArray textLarge = text(200 * 1024), randomLarge = randomBytes(100 * 1024, 3);
+    zipwrite::DataPreparer ahead(9), other(1);
+    zip.AddMembers({zipwrite::MemberSource::ready("text", ahead.prepare(textLarge)),
+                    zipwrite::MemberSource::ready("small", ahead.prepare(text(500))),
+                    zipwrite::MemberSource::ready("random", ahead.prepare(randomLarge)),
+                    zipwrite::MemberSource::ready("empty", ahead.prepare({}))});
+    zip.setAddCompLevel(0);
+    zip.AddMembers({zipwrite::MemberSource::ready("other", other.prepare(textLarge))});
+    const QMap<QString, Member> m = readArchive(archive);
+    ASSERT_EQ(m.size(), 5);
+    EXPECT_EQ(m["text"].data, textLarge);
+    EXPECT_EQ(m["text"].method, ZIP_CM_DEFLATE);
+    EXPECT_EQ(m["small"].data, text(500));
+    EXPECT_EQ(m["small"].method, ZIP_CM_DEFLATE);
+    EXPECT_EQ(m["random"].data, randomLarge);
+    EXPECT_EQ(m["random"].method, ZIP_CM_STORE);
+    EXPECT_EQ(m["empty"].data, "");
+    EXPECT_EQ(m["other"].data, textLarge);
+    EXPECT_EQ(m["other"].method, ZIP_CM_STORE);
+}
+
 TEST(FetchStore, SmallPiecesOfAMessageStayInMemory)
 {
     testsupport::TempHome home;
