@@ -6,6 +6,7 @@
 // Each benchmark reports the median of its repetitions (goal: 5,000 entries open in
 // at most 200 ms).
 
+#include "BenchSupport.h"
 #include "compose/AddressBook.h"
 #include "store/AddressBookFile.h"
 #include "store/SharedState.h"
@@ -79,15 +80,4 @@ BENCHMARK(BM_LoadAndParse)->Arg(5000)->Unit(benchmark::kMillisecond)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runBenchmarks(argc, argv); }

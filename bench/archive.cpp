@@ -5,6 +5,7 @@
 // Each benchmark reports the median of its repetitions. Fixtures are made once in a
 // temporary directory on the same file system as /tmp (about 230 MB).
 
+#include "BenchSupport.h"
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
 #include "common/ZipFormat.h"
@@ -26,15 +27,8 @@ namespace {
 
 QByteArray text(qint64 size, quint32 seed)
 {
-    QByteArray out(size, Qt::Uninitialized);
-    quint32 x = 2463534242u ^ seed;
-    for (qint64 i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        out[i] = (x % 7 == 0) ? ' ' : char('a' + (x % 26));
-    }
-    return out;
+    return bench::pseudoRandom(size, seed,
+                               [](quint32 x) { return (x % 7 == 0) ? ' ' : char('a' + (x % 26)); });
 }
 
 void writeFile(const QString &path, const QByteArray &data)
@@ -226,14 +220,4 @@ BENCHMARK(BM_ReplaceMember)->Arg(10000)->Unit(benchmark::kMillisecond)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    fixtures();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runBenchmarks(argc, argv, [] { fixtures(); }); }

@@ -6,6 +6,7 @@
 // Run: cmake --build <build> --target bench_editor && <build>/bench/bench_editor
 // Each benchmark reports the median of its repetitions.
 
+#include "BenchSupport.h"
 #include "compose/MailWriter.h"
 #include "platform/Clock.h"
 #include "rtf/Rtf.h"
@@ -114,13 +115,4 @@ BENCHMARK(BM_OpenPackage)->Unit(benchmark::kMillisecond)->Repetitions(5)->Report
 // Stickers per paragraph: ten, or all of them in one paragraph.
 BENCHMARK(BM_KeyPressIn1000Stickers)->Arg(10)->Arg(1000)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runBenchmarks(argc, argv); }

@@ -8,6 +8,7 @@
 // Each benchmark reports the median of its repetitions. The fixtures (about 460 MB)
 // are made once in a temporary directory.
 
+#include "BenchSupport.h"
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
 #include "common/ZipWriter.h"
@@ -34,17 +35,10 @@ namespace {
 constexpr int kMails = 10000;
 constexpr int kAttachments = 200;   // mails 0..199 carry one attachment each
 
+// Incompressible, so the archive holds what it says.
 QByteArray filler(qint64 size, quint32 seed)
 {
-    QByteArray out(size, Qt::Uninitialized);
-    quint32 x = 2463534242u ^ seed;
-    for (qint64 i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        out[i] = char(x);   // incompressible, so the archive holds what it says
-    }
-    return out;
+    return bench::pseudoRandom(size, seed, [](quint32 x) { return char(x); });
 }
 
 QString mailId(int i) { return QString("m%1@bench-test").arg(i, 5, 10, QChar('0')); }
@@ -192,13 +186,6 @@ BENCHMARK(BM_SortRows)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->R
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     platform::ScriptedPrompts prompts;
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(argc, argv);
 }

@@ -5,6 +5,7 @@
 // Run: cmake --build <build> --target bench_rtf && <build>/bench/bench_rtf
 // Each benchmark reports the median of its repetitions.
 
+#include "BenchSupport.h"
 #include "rtf/Rtf.h"
 
 #include <QBuffer>
@@ -130,14 +131,4 @@ BENCHMARK(BM_WriteRtf)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_ReadRtf)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_LibreOfficeConvert)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
-int main(int argc, char **argv)
-{
-    // Pictures and fonts need a GUI application; no window is shown.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runBenchmarks(argc, argv); }

@@ -5,6 +5,7 @@
 // Run: cmake --build <build> --target bench_stickers && <build>/bench/bench_stickers
 // Each benchmark reports the median of its repetitions.
 
+#include "BenchSupport.h"
 #include "common/ZipWriter.h"
 #include "compose/Editor.h"
 #include "store/SharedState.h"
@@ -79,13 +80,4 @@ void BM_NextPage(benchmark::State &s)
 BENCHMARK(BM_ChooseCollection)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_NextPage)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runBenchmarks(argc, argv); }
