@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +34,13 @@ protected:
         writeFile(home.file("m/") + name, data);
         ZipFile(zip, inbox + archive, home.file("m/") + name);
         QDir(home.file("m")).removeRecursively();
+    }
+    // INBOX and READ as a fresh installation has them.
+    void startAfresh()
+    {
+        for (const char *archive : {"INBOX.hdr", "INBOX.fdr", "INBOX.att", "READ.hdr", "READ.fdr", "READ.att"})
+            QFile::remove(inbox + archive);
+        SetUp();
     }
 };
 
@@ -211,33 +219,36 @@ TEST_F(FolderOps, StatusChangesKeepTheRestOfTheRecord)
     EXPECT_TRUE(strayFiles(inbox).isEmpty());
 }
 
+// Runs `command` in a child process that kills itself when the move or trash reaches
+// `step`: no destructor runs, nothing is synced. True when the child died so.
+static bool killedAt(const char *step, const std::function<void()> &command)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        setMoveStepHookForTesting([step](const char *reached) {
+            if (qstrcmp(reached, step) == 0)
+                ::raise(SIGKILL);
+        });
+        command();
+        ::_exit(0);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFSIGNALED(status)
+        && WTERMSIG(status) == SIGKILL;
+}
+
 // A move killed at each of its steps leaves the mail whole in one folder at least,
-// and moving it again leaves it once, whole, in the target. The move runs in a child
-// process that kills itself at the step: no destructor runs, nothing is synced.
+// and moving it again leaves it once, whole, in the target.
 TEST_F(FolderOps, AMoveKilledAtAnyStepLosesNothing)
 {
     const QString id = "list-1@example-test";
     for (const char *at : {"attachments-added", "body-added", "record-added", "record-removed", "body-removed"}) {
         SCOPED_TRACE(at);
-        for (const char *archive : {"INBOX.hdr", "INBOX.fdr", "INBOX.att", "READ.hdr", "READ.fdr", "READ.att"})
-            QFile::remove(inbox + archive);
-        SetUp();
+        startAfresh();
         decodeSample(1);
         syncArchives();
         const auto whole = mailBytes("INBOX", id);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            setMoveStepHookForTesting([&](const char *step) {
-                if (qstrcmp(step, at) == 0)
-                    ::raise(SIGKILL);
-            });
-            moveMail(zip, inbox, "INBOX", "READ", id);
-            ::_exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        ASSERT_TRUE(killedAt(at, [&] { moveMail(zip, inbox, "INBOX", "READ", id); }));
 
         const bool inSource = members("INBOX.hdr").contains(id);
         EXPECT_TRUE(inSource || members("READ.hdr").contains(id));
@@ -264,27 +275,13 @@ TEST_F(FolderOps, ATrashKilledAfterTheRecordLeavesNoMemberBehindAtTheNextMove)
     const QString id = "list-1@example-test";
     for (const char *at : {"record-removed", "body-removed"}) {
         SCOPED_TRACE(at);
-        for (const char *archive : {"INBOX.hdr", "INBOX.fdr", "INBOX.att", "READ.hdr", "READ.fdr", "READ.att"})
-            QFile::remove(inbox + archive);
-        SetUp();
+        startAfresh();
         decodeSample(1);
         decodeSample(2);
         syncArchives();
         const QStringList attachments = DescriptorEntries(ParseHeaderRecord(member("INBOX.hdr", id)).attach);
         ASSERT_EQ(attachments.size(), 4);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            setMoveStepHookForTesting([&](const char *step) {
-                if (qstrcmp(step, at) == 0)
-                    ::raise(SIGKILL);
-            });
-            deleteMail(zip, inbox, "INBOX", id);
-            ::_exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        ASSERT_TRUE(killedAt(at, [&] { deleteMail(zip, inbox, "INBOX", id); }));
         EXPECT_FALSE(members("INBOX.hdr").contains(id));
 
         // A record written since names one of the left members: that one stays.
