@@ -20,12 +20,10 @@ inline int hexValue(char c)
     return -1;
 }
 
-// `text` with every `escape` and two hex digits turned into that byte; an escape
-// without two hex digits after it stays as it is.
-inline QByteArray hexUnescaped(QByteArrayView text, char escape)
+// Appends `text` to `out` with every `escape` and two hex digits turned into that
+// byte; an escape without two hex digits after it stays as it is.
+inline void appendHexUnescaped(QByteArrayView text, char escape, QByteArray &out)
 {
-    QByteArray out;
-    out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] == escape && i + 2 < text.size() && hexValue(text[i + 1]) >= 0
             && hexValue(text[i + 2]) >= 0) {
@@ -35,6 +33,13 @@ inline QByteArray hexUnescaped(QByteArrayView text, char escape)
             out += text[i];
         }
     }
+}
+
+inline QByteArray hexUnescaped(QByteArrayView text, char escape)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    appendHexUnescaped(text, escape, out);
     return out;
 }
 

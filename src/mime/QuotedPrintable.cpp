@@ -16,15 +16,7 @@ void decodeQuotedPrintableLine(QByteArrayView line, bool lineEnded, QByteArray &
         soft = true;
         --end;
     }
-    for (qsizetype i = 0; i < end; ++i) {
-        const char c = line[i];
-        if (c == '=' && i + 2 < end && detail::hexValue(line[i + 1]) >= 0 && detail::hexValue(line[i + 2]) >= 0) {
-            out += char(detail::hexValue(line[i + 1]) << 4 | detail::hexValue(line[i + 2]));
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
+    detail::appendHexUnescaped(line.first(end), '=', out);
     if (lineEnded && !soft)
         out += "\r\n";
 }

@@ -22,6 +22,14 @@ InputFilter *plainFilter()
     return plain;
 }
 
+// Milliseconds of the coarse monotonic clock.
+qint64 coarseMs()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 } // namespace
 
 bool isSwallowedInput(QEvent::Type type)
@@ -86,15 +94,11 @@ void letEventsRun()
     // Called for every line a client reads: the coarse clock costs a fraction of the
     // precise one, and its few milliseconds of grain do not matter here.
     static qint64 last = -1;
-    timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    const qint64 ms = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-    if (last >= 0 && ms - last < kPumpPeriodMs)
+    if (last >= 0 && coarseMs() - last < kPumpPeriodMs)
         return;
     InputRules rules;
     QCoreApplication::processEvents();
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    last = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    last = coarseMs();
 }
 
 } // namespace net

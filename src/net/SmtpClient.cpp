@@ -239,9 +239,8 @@ bool TCustomSmtpClient::SendMail()
     }
     if (!failure.isEmpty()) {
         // The body could not be completed (or the server stopped taking it):
-        // dropping the connection before the final
-        // "." makes the server discard the part it has, instead of delivering a
-        // truncated mail that would count as sent.
+        // dropping the connection before the final "." makes the server discard the
+        // part it has, instead of delivering a truncated mail that would count as sent.
         setError(failure);
         Display(failure);
         FSocket->Close();

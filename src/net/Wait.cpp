@@ -29,12 +29,10 @@ protected:
     {
         if (!net::isSwallowedInput(event->type()) || inNewModal(watched))
             return false;
+        // The plain rules swallow it (a shortcut override accepted, so that no action
+        // fires; its key press beeps below).
+        net::InputFilter::eventFilter(watched, event);
         switch (event->type()) {
-        case QEvent::ShortcutOverride:
-            // Accepting the override keeps the shortcut map from firing an action;
-            // the key press that follows is swallowed (and beeps) below.
-            event->accept();
-            break;
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
         case QEvent::NonClientAreaMouseButtonPress:

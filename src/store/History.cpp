@@ -49,6 +49,21 @@ QString keyOfUniqueId(const QString &uniqueId)
     return RawMessageFileName(uniqueId).mid(3).toCaseFolded();
 }
 
+// Drops every line that `drop` refuses by its key, and every line after the first
+// of its unique-id; the lines kept stay in their order.
+template <typename Drop>
+void keepFirstOfEach(QStringList &history, Drop drop)
+{
+    QSet<QString> seen;
+    history.removeIf([&](const QString &line) {
+        const QString key = keyOfLine(line);
+        if (drop(key) || seen.contains(key))
+            return true;
+        seen.insert(key);
+        return false;
+    });
+}
+
 } // namespace
 
 bool AlreadyFetched(const QStringList &history, const QString &uniqueId)
@@ -74,14 +89,7 @@ bool AlreadyFetched(const QSet<QString> &historyKeys, const QString &uniqueId)
 
 void TrimHistory(QStringList &history, const QString &historyFile)
 {
-    QSet<QString> seen;
-    history.removeIf([&](const QString &line) {
-        const QString key = keyOfLine(line);
-        if (seen.contains(key))
-            return true;
-        seen.insert(key);
-        return false;
-    });
+    keepFirstOfEach(history, [](const QString &) { return false; });
     SaveHistory(historyFile, history);
 }
 
@@ -92,14 +100,7 @@ int PruneHistory(QStringList &history, const QStringList &serverUniqueIds)
     for (const QString &uid : serverUniqueIds)
         listed.insert(keyOfUniqueId(uid));
     const qsizetype before = history.size();
-    QSet<QString> kept;
-    history.removeIf([&](const QString &line) {
-        const QString key = keyOfLine(line);
-        if (!listed.contains(key) || kept.contains(key))
-            return true;
-        kept.insert(key);
-        return false;
-    });
+    keepFirstOfEach(history, [&listed](const QString &key) { return !listed.contains(key); });
     return int(before - history.size());
 }
 

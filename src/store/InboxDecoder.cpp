@@ -556,6 +556,9 @@ std::shared_ptr<PredecodedMessage> predecode(const RawMessage &message, qint64 &
             if (const auto &ready = decoded->prepared.constLast())
                 left -= ready->compressed.size();
         }
+        // The compressed copies are held too: when they do not fit, neither does the message.
+        if (left < 0)
+            return nullptr;
         budget = left;
         return decoded;
     } catch (...) {

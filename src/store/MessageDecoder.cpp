@@ -255,7 +255,8 @@ QString extensionOf(const QByteArray &type)
 
 // One piece being written: kept in memory while the budget allows, else a file.
 // A negative budget writes every piece to a file from its start; without a directory
-// a piece that does not fit raises platform::Error.
+// a piece that does not fit raises platform::Error (an empty name would be a file in
+// the current directory).
 class OutputPiece {
 public:
     OutputPiece(const QString &dir, const QString &name, DecodedFileKind kind, qint64 &budget,
@@ -264,7 +265,7 @@ public:
     {
         piece_.name = name;
         piece_.kind = kind;
-        if (budget_ < 0)
+        if (budget_ < 0 && !dir_.isEmpty())
             open();
     }
     void write(QByteArrayView bytes)

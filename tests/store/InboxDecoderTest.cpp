@@ -2,6 +2,8 @@
 
 #include "store/History.h"
 
+#include <QRandomGenerator>
+
 #include <csignal>
 #include <sys/resource.h>
 
@@ -111,6 +113,39 @@ TEST_F(InboxDecoder, MessagesDecodedAheadAreStoredLikeTheOthers)
     EXPECT_EQ(ParseHeaderRecord(member("INBOX.hdr", "h1@x")).attach, "1     a.bin;");
     EXPECT_EQ(history.size(), 3);
     EXPECT_FALSE(QFile::exists(inbox + "Msgf1.txt"));
+}
+
+// What the decoding thread compresses counts against its memory too: a message
+// whose compressed pieces would overdraw it is left to be decoded as it is stored,
+// and the next ones still find room.
+TEST_F(InboxDecoder, DecodingAheadNeverOverdrawsItsMemory)
+{
+    QRandomGenerator random(7);
+    auto noise = [&random](qsizetype size) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (char &c : bytes)
+            c = char('a' + random.bounded(16));
+        return bytes;
+    };
+    const QList<QByteArray> data = {noise(50 * 1024), noise(1024), noise(1024)};
+    QList<RawMessage> messages;
+    for (int i = 0; i < data.size(); ++i) {
+        const QByteArray id = "n" + QByteArray::number(i);
+        messages << RawMessage::inMemory(inbox + "Msg" + id + ".txt",
+                                         message(id + "@x", "Noise", attachmentPart("a.bin", data[i])));
+    }
+    {
+        MessagePredecoder ahead(64 * 1024, 9);
+        // One at a time, so that each starts from what the last one left.
+        for (RawMessage &m : messages) {
+            QList<RawMessage> one = {m};
+            ahead.post(m);
+            ahead.attachTo(one);
+            m = one[0];
+        }
+    }
+    EXPECT_FALSE(messages[0].decoded);
+    EXPECT_TRUE(messages[1].decoded && messages[2].decoded);
 }
 
 // A batch of many mails has its header records compressed on two threads: each

@@ -3,6 +3,7 @@
 // kept in memory instead of becoming files.
 #include "common/ArchiveOps.h"
 #include "common/ZipArchive.h"
+#include "platform/Error.h"
 #include "platform/ScriptedPrompts.h"
 #include "store/MessageDecoder.h"
 #include "support/TempHome.h"
@@ -216,6 +217,18 @@ TEST(FetchStore, SmallPiecesOfAMessageStayInMemory)
     EXPECT_EQ(seen[0].bytes, "short body\r\n");
     EXPECT_FALSE(seen[2].inMemory);
     EXPECT_EQ(QDir(work).entryList(QDir::Files), QStringList({"big.txt", "m@x", "small.txt"}));
+
+    // Overdrawn and without a directory, nothing is written anywhere: it raises.
+    seen.clear();
+    budget = -1;
+    const QString before = QDir::currentPath();
+    QDir().mkpath(home.file("cwd"));
+    QDir::setCurrent(home.file("cwd"));
+    buffer.seek(0);
+    EXPECT_THROW(DecodeMessagePieces(buffer, QString(), "uid", budget, sink), platform::Error);
+    EXPECT_EQ(QDir().entryList(QDir::Files), QStringList());
+    QDir::setCurrent(before);
+    EXPECT_TRUE(seen.isEmpty());
 }
 
 } // namespace
