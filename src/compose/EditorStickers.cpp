@@ -48,10 +48,9 @@ private:
 
 } // namespace
 
-TfrmEditor::~TfrmEditor()
-{
-    CleanPicture();
-}
+// Defined here, where StickerCollections is complete; its destructor removes the
+// unpacked copies.
+TfrmEditor::~TfrmEditor() = default;
 
 void TfrmEditor::createStickerStrip(QLayout *column)
 {

@@ -35,10 +35,6 @@ bool withinBounds(QImageReader &reader)
            && size.height() <= StickerCollections::kMaxStickerSide;
 }
 
-} // namespace
-
-namespace {
-
 // Removes the unpacked copies and, when nothing else is left in it, the working
 // directory that holds them.
 void removeUnpacked(const QString &dir)
