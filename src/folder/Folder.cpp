@@ -183,7 +183,7 @@ TfrmFolder::TfrmFolder(ControlCentreState &state, QWidget *parent)
     column->addLayout(lower, 1);
 
     connect(ListView1->header(), &QHeaderView::sectionClicked, this,
-            [this](int c) { command([this, c] { ListView1ColumnClick(c); }); });
+            [this](int c) { platform::runCommand([this, c] { ListView1ColumnClick(c); }); });
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TfrmFolder::updateCommands);
     connect(ListView1, &QTreeWidget::itemDoubleClicked, tbView, &QAction::trigger);
     connect(TabSet1, &QTabBar::tabBarClicked, this, [this](int index) {
@@ -192,8 +192,9 @@ TfrmFolder::TfrmFolder(ControlCentreState &state, QWidget *parent)
             command(&TfrmFolder::TabSet1Click);
     });
     connect(TabSet1, &QTabBar::currentChanged, this, [this] { command(&TfrmFolder::TabSet1Click); });
-    connect(cbFolder, &QComboBox::activated, this,
-            [this](int index) { command([this, index] { cbFolderChange(cbFolder->itemText(index)); }); });
+    connect(cbFolder, &QComboBox::activated, this, [this](int index) {
+        platform::runCommand([this, index] { cbFolderChange(cbFolder->itemText(index)); });
+    });
 
     LoadFolder();
     updateCommands();
@@ -202,11 +203,6 @@ TfrmFolder::TfrmFolder(ControlCentreState &state, QWidget *parent)
 void TfrmFolder::command(void (TfrmFolder::*handler)())
 {
     platform::runCommand([this, handler] { (this->*handler)(); });
-}
-
-void TfrmFolder::command(const std::function<void()> &work)
-{
-    platform::runCommand(work);
 }
 
 void TfrmFolder::showEvent(QShowEvent *event)
