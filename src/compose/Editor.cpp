@@ -95,7 +95,7 @@ void TBodyEdit::insertFromMimeData(const QMimeData *source)
     }
     if (source->hasImage()) {
         const QImage image = qvariant_cast<QImage>(source->imageData());
-        if (!image.isNull() && rtf::insertPicture(cursor, pngFile(image)))
+        if (!image.isNull() && rtf::insertPicture(cursor, rtf::pngFile(image)))
             return;
     }
     if (source->hasHtml()) {

@@ -6,7 +6,6 @@
 #include "platform/Sanitiser.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -82,15 +81,6 @@ QString fileNameOf(const rtf::Embedded &item)
 }
 
 } // namespace
-
-QByteArray pngFile(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 bool embedItem(QTextCursor &cursor, const QString &name, const QByteArray &bytes, bool asIcon)
 {
@@ -348,7 +338,7 @@ bool TEditorObjects::pasteSpecial(const QMimeData *data, PasteChoice choice, boo
         if (data->hasFormat("image/png"))
             return insertItem("Picture.png", data->data("image/png"), asIcon);
         if (data->hasImage())
-            return insertItem("Picture.png", pngFile(qvariant_cast<QImage>(data->imageData())), asIcon);
+            return insertItem("Picture.png", rtf::pngFile(qvariant_cast<QImage>(data->imageData())), asIcon);
         if (data->hasHtml())
             return insertItem("Document.html", data->html().toUtf8(), true);
         return insertItem("Text.txt", data->text().toUtf8(), true);

@@ -3,7 +3,6 @@
 
 #include "compose/Editor.h"
 
-#include "compose/EditorObjects.h"
 #include "compose/NewFolder.h"
 #include "compose/StickerCollection.h"
 #include "compose/StickerStrip.h"

@@ -2,12 +2,12 @@
 
 #include "common/ArchiveOps.h"
 #include "common/ZipReader.h"
-#include "compose/EditorObjects.h"
 #include "platform/CaseResolver.h"
 #include "platform/Error.h"
 #include "platform/FileUtil.h"
 #include "platform/Paths.h"
 #include "platform/Sanitiser.h"
+#include "rtf/Rtf.h"
 #include "store/FolderOps.h"
 #include "store/HeaderRecord.h"
 #include "store/SharedState.h"
@@ -168,7 +168,7 @@ StickerCollections::Picture StickerCollections::Load(const QString &name)
     if (!withinBounds(reader) || (picture.image = reader.read()).isNull())
         return {};
     const auto made = bodyPictures_.constFind(key);
-    picture.body = made != bodyPictures_.cend() ? *made : png ? bytes : pngFile(picture.image);
+    picture.body = made != bodyPictures_.cend() ? *made : png ? bytes : rtf::pngFile(picture.image);
     bodyPictures_.insert(key, picture.body);
     return picture;
 }

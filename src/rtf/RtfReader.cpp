@@ -931,10 +931,7 @@ private:
             shownBytes_ += shown.image.sizeInBytes();
             if (!shown.image.isNull()) {
                 // Kept as PNG: a raw device bitmap needs parameters we do not carry.
-                item.bytes.clear();
-                QBuffer buffer(&item.bytes);
-                buffer.open(QIODevice::WriteOnly);
-                shown.image.save(&buffer, "PNG");
+                item.bytes = pngFile(shown.image);
                 item.blip = "pngblip";
             }
         } else {
