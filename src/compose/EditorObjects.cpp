@@ -102,13 +102,9 @@ void adoptPictures(QTextDocument &doc, int start, int end)
         const QSizeF size = format.width() > 0 && format.height() > 0
                                 ? QSizeF(format.width(), format.height())
                                 : QSizeF();
-        if (name.startsWith("data:", Qt::CaseInsensitive)) {
-            const QByteArray bytes = dataUrlBytes(name);
-            cursor.removeSelectedText();
-            rtf::insertPicture(cursor, bytes, size);
-        } else {
-            cursor.removeSelectedText();
-        }
+        cursor.removeSelectedText();
+        if (name.startsWith("data:", Qt::CaseInsensitive))
+            rtf::insertPicture(cursor, dataUrlBytes(name), size);
     }
 }
 
@@ -402,18 +398,9 @@ QStringList TEditorObjects::templates()
 
 bool TEditorObjects::insertNew(const QString &templatePath)
 {
-    QByteArray bytes;
-    QString name = "New file";
-    if (!templatePath.isEmpty()) {
-        QFile f(templatePath);
-        if (!f.open(QIODevice::ReadOnly)) {
-            platform::prompts().error("Cannot open file " + templatePath);
-            return false;
-        }
-        bytes = f.readAll();
-        name = QFileInfo(templatePath).fileName();
-    }
-    if (!insertItem(name, bytes, true))
+    const bool inserted = templatePath.isEmpty() ? insertItem("New file", {}, true)
+                                                 : insertFromFile(templatePath, false, true);
+    if (!inserted)
         return false;
     // The new object is the character just before the cursor: open it for editing.
     const auto object = selected();
