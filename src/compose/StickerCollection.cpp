@@ -173,8 +173,7 @@ StickerCollections::Picture StickerCollections::Load(const QString &name)
     return picture;
 }
 
-QStringList StickerCollections::membersNamed(const QString &archive, const QString &name,
-                                             bool firstOnly)
+QStringList StickerCollections::membersNamed(const QString &archive, const QString &name)
 {
     QStringList members;
     if (!QFileInfo(archive).isFile())
@@ -182,11 +181,8 @@ QStringList StickerCollections::membersNamed(const QString &archive, const QStri
     zip_.setZipFilename(archive);
     for (const ZipDirEntry &entry : zip_.MemberList()) {
         if (platform::bareFileName(entry.fileName).compare(name, Qt::CaseInsensitive) == 0
-            && !members.contains(entry.fileName)) {
+            && !members.contains(entry.fileName))
             members << entry.fileName;
-            if (firstOnly)
-                break;
-        }
     }
     return members;
 }
@@ -197,7 +193,7 @@ void StickerCollections::AddSticker(const QString &collection, const QString &fi
     // The strip ignores letter case, so a member spelt otherwise would keep showing in
     // place of the new one: it is replaced as a member of the same spelling is.
     const QString bare = platform::bareFileName(file);
-    QStringList others = membersNamed(archive, bare, false);
+    QStringList others = membersNamed(archive, bare);
     others.removeAll(bare);
     StoreCommand command;
     if (!others.isEmpty()) {
@@ -212,7 +208,7 @@ void StickerCollections::DeleteSticker(const QString &collection, const QString 
 {
     const QString archive = archivePath(collection);
     // The member's own spelling, which may differ from the strip's lower-case name.
-    const QString member = membersNamed(archive, name, true).value(0, name);
+    const QString member = membersNamed(archive, name).value(0, name);
     StoreCommand command;
     DeleteFromArchive(zip_, archive, member);
     const QString key = name.toLower();
