@@ -4,7 +4,6 @@
 #include "app/Configure.h"
 #include "app/Icons.h"
 #include "compose/AddressBook.h"
-#include "compose/EditEntry.h"
 #include "compose/Editor.h"
 #include "folder/Folder.h"
 #include "platform/CaseResolver.h"
@@ -274,9 +273,6 @@ void TfrmControlCentre::tbFetchClick()
 
 void TfrmControlCentre::tbFolderClick()
 {
-    // The folder window opens mails into the editor and names folders in the dialog.
-    frmFolder->frmEditor = frmEditor;
-    frmFolder->frmNewFolder = frmNewFolder;
     SetFontFace(frmFolder, state_.DefaultFont);
     const QRect outer = frameGeometry();
     frmFolder->move(outer.left(), outer.top() + kFolderTopOffset);
@@ -292,11 +288,6 @@ void TfrmControlCentre::OpenAddressBook(bool useEnabled)
     // The editor asks through a signal, outside the wrapper of the control centre's own
     // commands: a file that cannot be read or created must end here, with its message.
     platform::runCommand([this, useEnabled] {
-        if (frmEditEntry)
-            frmAddressBook->frmEditEntry = frmEditEntry;
-        if (frmEditor)
-            connect(frmAddressBook, &TfrmAddressBook::addressPicked, frmEditor,
-                    &TfrmEditor::AddRecipient, Qt::UniqueConnection);
         SetFontFace(frmAddressBook, state_.DefaultFont);
         frmAddressBook->SetUseEnabled(useEnabled);
         // The address book's left is the button's offset alone.

@@ -48,8 +48,16 @@ TfrmControlCentre *CreateWindows(TfrmFront &splash)
 
     splash.DisplayInfo("Loading addition form 2...");
     cc->frmNewFolder = new TfrmNewFolder(cc);
-    // The editor names new sticker collections in it.
+    // The editor names new sticker collections in it; the folder window names folders
+    // in it and opens mails into the editor.
     cc->frmEditor->frmNewFolder = cc->frmNewFolder;
+    cc->frmFolder->frmEditor = cc->frmEditor;
+    cc->frmFolder->frmNewFolder = cc->frmNewFolder;
+    // The address book edits its entries in the entry dialog; its "Use" fills the
+    // editor's recipients.
+    cc->frmAddressBook->frmEditEntry = cc->frmEditEntry;
+    QObject::connect(cc->frmAddressBook, &TfrmAddressBook::addressPicked, cc->frmEditor,
+                     &TfrmEditor::AddRecipient);
 
     splash.DisplayInfo("Loading addition form 3...");
     cc->frmPopup = new TfrmPopup(cc);

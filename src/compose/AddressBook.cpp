@@ -12,17 +12,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace {
-
-constexpr int kButtonSize = 50;
-
-QIcon themeIcon(QWidget *w, const char *name, QStyle::StandardPixmap fallback)
-{
-    return QIcon::fromTheme(QString::fromLatin1(name), w->style()->standardIcon(fallback));
-}
-
-} // namespace
-
 TfrmAddressBook::TfrmAddressBook(ControlCentreState &state, QWidget *parent)
     : QWidget(parent, Qt::Tool), book_(state)
 {
@@ -35,9 +24,7 @@ TfrmAddressBook::TfrmAddressBook(ControlCentreState &state, QWidget *parent)
     QToolBar *bar = makeCommandBar(this);
     auto add = [this, bar](const QString &caption, const char *name, const char *icon,
                            QStyle::StandardPixmap fallback, void (TfrmAddressBook::*run)()) {
-        QAction *a = addCommand(bar, caption, name);
-        a->setIcon(themeIcon(this, icon, fallback));
-        bar->widgetForAction(a)->setFixedSize(kButtonSize, kButtonSize);
+        QAction *a = addCommand(bar, caption, name, themeIcon(this, icon, fallback));
         connect(a, &QAction::triggered, this, [this, run] { platform::runCommand([this, run] { (this->*run)(); }); });
         return a;
     };

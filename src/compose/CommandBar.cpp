@@ -1,5 +1,12 @@
 #include "compose/CommandBar.h"
 
+#include <QWidget>
+
+QIcon themeIcon(const QWidget *widget, const char *name, QStyle::StandardPixmap fallback)
+{
+    return QIcon::fromTheme(QString::fromLatin1(name), widget->style()->standardIcon(fallback));
+}
+
 QToolBar *makeCommandBar(QWidget *parent)
 {
     auto *bar = new QToolBar(parent);
@@ -13,5 +20,13 @@ QAction *addCommand(QToolBar *bar, const QString &caption, const char *name)
 {
     QAction *a = bar->addAction(caption);
     a->setObjectName(name);
+    return a;
+}
+
+QAction *addCommand(QToolBar *bar, const QString &caption, const char *name, const QIcon &icon)
+{
+    QAction *a = addCommand(bar, caption, name);
+    a->setIcon(icon);
+    bar->widgetForAction(a)->setFixedSize(kCommandButtonSize, kCommandButtonSize);
     return a;
 }

@@ -27,8 +27,8 @@ TfrmEditEntry::TfrmEditEntry(QWidget *parent)
     QToolBar *bar = makeCommandBar(this);
     QAction *close = addCommand(bar, "Close", "tbClose");
     QAction *save = addCommand(bar, "Save", "tbSave");
-    close->setIcon(QIcon::fromTheme("window-close", style()->standardIcon(QStyle::SP_DialogCloseButton)));
-    save->setIcon(QIcon::fromTheme("document-save", style()->standardIcon(QStyle::SP_DialogSaveButton)));
+    close->setIcon(themeIcon(this, "window-close", QStyle::SP_DialogCloseButton));
+    save->setIcon(themeIcon(this, "document-save", QStyle::SP_DialogSaveButton));
     connect(close, &QAction::triggered, this, [this] { Saved = false; reject(); });
     connect(save, &QAction::triggered, this, [this] { Saved = true; accept(); });
     column->addWidget(bar);

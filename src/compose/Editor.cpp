@@ -95,7 +95,7 @@ void TBodyEdit::insertFromMimeData(const QMimeData *source)
     }
     if (source->hasImage()) {
         const QImage image = qvariant_cast<QImage>(source->imageData());
-        if (!image.isNull() && rtf::insertPicture(cursor, pngFile(image)))
+        if (!image.isNull() && rtf::insertPicture(cursor, rtf::pngFile(image)))
             return;
     }
     if (source->hasHtml()) {
@@ -134,8 +134,8 @@ TfrmEditor::TfrmEditor(ControlCentreState &state, QWidget *parent)
     setObjectName("frmEditor");
     setWindowTitle("quorvel");
     resize(538, 452);
-    recipientIcon_ = QIcon::fromTheme("contact-new", style()->standardIcon(QStyle::SP_FileDialogInfoView));
-    attachmentIcon_ = QIcon::fromTheme("mail-attachment", style()->standardIcon(QStyle::SP_FileIcon));
+    recipientIcon_ = themeIcon(this, "contact-new", QStyle::SP_FileDialogInfoView);
+    attachmentIcon_ = themeIcon(this, "mail-attachment", QStyle::SP_FileIcon);
 
     QToolBar *bar = makeCommandBar(this);
     bar->setIconSize(QSize(24, 24));
@@ -143,11 +143,9 @@ TfrmEditor::TfrmEditor(ControlCentreState &state, QWidget *parent)
     // One action per command: the toolbar shows its icon text, a menu its text.
     auto add = [this, bar](const QString &caption, const QString &menuText, const char *name,
                            const char *theme, QStyle::StandardPixmap fallback) {
-        QAction *a = addCommand(bar, caption, name);
+        QAction *a = addCommand(bar, caption, name, themeIcon(this, theme, fallback));
         a->setText(menuText);
         a->setIconText(caption);
-        a->setIcon(QIcon::fromTheme(theme, style()->standardIcon(fallback)));
-        bar->widgetForAction(a)->setFixedSize(50, 50);
         return a;
     };
     tbClose = add("Close", "&Quit", "tbClose", "window-close", QStyle::SP_DialogCloseButton);

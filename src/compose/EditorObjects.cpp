@@ -6,7 +6,6 @@
 #include "platform/Sanitiser.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -83,15 +82,6 @@ QString fileNameOf(const rtf::Embedded &item)
 
 } // namespace
 
-QByteArray pngFile(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 bool embedItem(QTextCursor &cursor, const QString &name, const QByteArray &bytes, bool asIcon)
 {
     if (!asIcon && rtf::insertPicture(cursor, bytes))
@@ -112,13 +102,9 @@ void adoptPictures(QTextDocument &doc, int start, int end)
         const QSizeF size = format.width() > 0 && format.height() > 0
                                 ? QSizeF(format.width(), format.height())
                                 : QSizeF();
-        if (name.startsWith("data:", Qt::CaseInsensitive)) {
-            const QByteArray bytes = dataUrlBytes(name);
-            cursor.removeSelectedText();
-            rtf::insertPicture(cursor, bytes, size);
-        } else {
-            cursor.removeSelectedText();
-        }
+        cursor.removeSelectedText();
+        if (name.startsWith("data:", Qt::CaseInsensitive))
+            rtf::insertPicture(cursor, dataUrlBytes(name), size);
     }
 }
 
@@ -348,7 +334,7 @@ bool TEditorObjects::pasteSpecial(const QMimeData *data, PasteChoice choice, boo
         if (data->hasFormat("image/png"))
             return insertItem("Picture.png", data->data("image/png"), asIcon);
         if (data->hasImage())
-            return insertItem("Picture.png", pngFile(qvariant_cast<QImage>(data->imageData())), asIcon);
+            return insertItem("Picture.png", rtf::pngFile(qvariant_cast<QImage>(data->imageData())), asIcon);
         if (data->hasHtml())
             return insertItem("Document.html", data->html().toUtf8(), true);
         return insertItem("Text.txt", data->text().toUtf8(), true);
@@ -412,18 +398,9 @@ QStringList TEditorObjects::templates()
 
 bool TEditorObjects::insertNew(const QString &templatePath)
 {
-    QByteArray bytes;
-    QString name = "New file";
-    if (!templatePath.isEmpty()) {
-        QFile f(templatePath);
-        if (!f.open(QIODevice::ReadOnly)) {
-            platform::prompts().error("Cannot open file " + templatePath);
-            return false;
-        }
-        bytes = f.readAll();
-        name = QFileInfo(templatePath).fileName();
-    }
-    if (!insertItem(name, bytes, true))
+    const bool inserted = templatePath.isEmpty() ? insertItem("New file", {}, true)
+                                                 : insertFromFile(templatePath, false, true);
+    if (!inserted)
         return false;
     // The new object is the character just before the cursor: open it for editing.
     const auto object = selected();

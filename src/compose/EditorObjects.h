@@ -23,9 +23,6 @@ class QMimeData;
 class QTextEdit;
 class QWidget;
 
-// The PNG file of an image.
-QByteArray pngFile(const QImage &image);
-
 // Puts a file's bytes in at the cursor: as a picture when they are one and not
 // `asIcon`, else as an embedded file shown as an icon. False when nothing fits.
 bool embedItem(QTextCursor &cursor, const QString &name, const QByteArray &bytes, bool asIcon);

@@ -3,7 +3,6 @@
 
 #include "compose/Editor.h"
 
-#include "compose/EditorObjects.h"
 #include "compose/NewFolder.h"
 #include "compose/StickerCollection.h"
 #include "compose/StickerStrip.h"
@@ -48,10 +47,9 @@ private:
 
 } // namespace
 
-TfrmEditor::~TfrmEditor()
-{
-    CleanPicture();
-}
+// Defined here, where StickerCollections is complete; its destructor removes the
+// unpacked copies.
+TfrmEditor::~TfrmEditor() = default;
 
 void TfrmEditor::createStickerStrip(QLayout *column)
 {

@@ -2,12 +2,12 @@
 
 #include "common/ArchiveOps.h"
 #include "common/ZipReader.h"
-#include "compose/EditorObjects.h"
 #include "platform/CaseResolver.h"
 #include "platform/Error.h"
 #include "platform/FileUtil.h"
 #include "platform/Paths.h"
 #include "platform/Sanitiser.h"
+#include "rtf/Rtf.h"
 #include "store/FolderOps.h"
 #include "store/HeaderRecord.h"
 #include "store/SharedState.h"
@@ -34,10 +34,6 @@ bool withinBounds(QImageReader &reader)
     return size.isValid() && size.width() <= StickerCollections::kMaxStickerSide
            && size.height() <= StickerCollections::kMaxStickerSide;
 }
-
-} // namespace
-
-namespace {
 
 // Removes the unpacked copies and, when nothing else is left in it, the working
 // directory that holds them.
@@ -172,13 +168,12 @@ StickerCollections::Picture StickerCollections::Load(const QString &name)
     if (!withinBounds(reader) || (picture.image = reader.read()).isNull())
         return {};
     const auto made = bodyPictures_.constFind(key);
-    picture.body = made != bodyPictures_.cend() ? *made : png ? bytes : pngFile(picture.image);
+    picture.body = made != bodyPictures_.cend() ? *made : png ? bytes : rtf::pngFile(picture.image);
     bodyPictures_.insert(key, picture.body);
     return picture;
 }
 
-QStringList StickerCollections::membersNamed(const QString &archive, const QString &name,
-                                             bool firstOnly)
+QStringList StickerCollections::membersNamed(const QString &archive, const QString &name)
 {
     QStringList members;
     if (!QFileInfo(archive).isFile())
@@ -186,11 +181,8 @@ QStringList StickerCollections::membersNamed(const QString &archive, const QStri
     zip_.setZipFilename(archive);
     for (const ZipDirEntry &entry : zip_.MemberList()) {
         if (platform::bareFileName(entry.fileName).compare(name, Qt::CaseInsensitive) == 0
-            && !members.contains(entry.fileName)) {
+            && !members.contains(entry.fileName))
             members << entry.fileName;
-            if (firstOnly)
-                break;
-        }
     }
     return members;
 }
@@ -201,7 +193,7 @@ void StickerCollections::AddSticker(const QString &collection, const QString &fi
     // The strip ignores letter case, so a member spelt otherwise would keep showing in
     // place of the new one: it is replaced as a member of the same spelling is.
     const QString bare = platform::bareFileName(file);
-    QStringList others = membersNamed(archive, bare, false);
+    QStringList others = membersNamed(archive, bare);
     others.removeAll(bare);
     StoreCommand command;
     if (!others.isEmpty()) {
@@ -216,7 +208,7 @@ void StickerCollections::DeleteSticker(const QString &collection, const QString 
 {
     const QString archive = archivePath(collection);
     // The member's own spelling, which may differ from the strip's lower-case name.
-    const QString member = membersNamed(archive, name, true).value(0, name);
+    const QString member = membersNamed(archive, name).value(0, name);
     StoreCommand command;
     DeleteFromArchive(zip_, archive, member);
     const QString key = name.toLower();

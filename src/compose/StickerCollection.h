@@ -91,8 +91,9 @@ public:
 
 private:
     QString unpackDir(bool create) const;
-    // The members of `archive` whose bare name is `name`, letter case ignored.
-    QStringList membersNamed(const QString &archive, const QString &name, bool firstOnly);
+    // The members of `archive` whose bare name is `name`, letter case ignored, in
+    // archive order.
+    QStringList membersNamed(const QString &archive, const QString &name);
 
     const ControlCentreState &state_;
     TZipArchive zip_;

@@ -1,6 +1,6 @@
 #include "compose/StickerStrip.h"
 
-#include "compose/EditorObjects.h"
+#include "rtf/Rtf.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -74,7 +74,7 @@ void TStickerSlot::mouseDoubleClickEvent(QMouseEvent *event)
 }
 
 TStickerStrip::TStickerStrip(QWidget *parent)
-    : QWidget(parent), empty_(emptySlotPicture()), emptyBody_(pngFile(empty_.toImage()))
+    : QWidget(parent), empty_(emptySlotPicture()), emptyBody_(rtf::pngFile(empty_.toImage()))
 {
     setObjectName("StickerStrip");
     auto *column = new QVBoxLayout(this);

@@ -1,5 +1,6 @@
 #include "folder/Folder.h"
 
+#include "compose/CommandBar.h"
 #include "compose/Editor.h"
 #include "compose/NewFolder.h"
 #include "common/ArchiveOps.h"
@@ -57,8 +58,8 @@ QByteArray sortKey(const QString &text)
 
 QIcon mailIcon(const QWidget *window, int icon)
 {
-    return icon == kIconNew ? QIcon::fromTheme("mail-unread", window->style()->standardIcon(QStyle::SP_FileIcon))
-                            : QIcon::fromTheme("mail-read", window->style()->standardIcon(QStyle::SP_FileLinkIcon));
+    return icon == kIconNew ? themeIcon(window, "mail-unread", QStyle::SP_FileIcon)
+                            : themeIcon(window, "mail-read", QStyle::SP_FileLinkIcon);
 }
 
 int sign(int n) { return n > 0 ? 1 : n < 0 ? -1 : 0; }
@@ -98,7 +99,7 @@ TfrmFolder::TfrmFolder(ControlCentreState &state, QWidget *parent)
 
     auto action = [this](const QString &caption, const char *name, const char *theme,
                          QStyle::StandardPixmap fallback, void (TfrmFolder::*handler)()) {
-        auto *a = new QAction(QIcon::fromTheme(theme, style()->standardIcon(fallback)), caption, this);
+        auto *a = new QAction(themeIcon(this, theme, fallback), caption, this);
         a->setObjectName(name);
         connect(a, &QAction::triggered, this, [this, handler] { command(handler); });
         return a;
@@ -119,7 +120,7 @@ TfrmFolder::TfrmFolder(ControlCentreState &state, QWidget *parent)
         b->setDefaultAction(a);
         b->setObjectName(a->objectName() + "Button");
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        b->setFixedSize(50, 50);
+        b->setFixedSize(kCommandButtonSize, kCommandButtonSize);
         b->setAutoRaise(true);
         return b;
     };
@@ -183,7 +184,7 @@ TfrmFolder::TfrmFolder(ControlCentreState &state, QWidget *parent)
     column->addLayout(lower, 1);
 
     connect(ListView1->header(), &QHeaderView::sectionClicked, this,
-            [this](int c) { command([this, c] { ListView1ColumnClick(c); }); });
+            [this](int c) { platform::runCommand([this, c] { ListView1ColumnClick(c); }); });
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TfrmFolder::updateCommands);
     connect(ListView1, &QTreeWidget::itemDoubleClicked, tbView, &QAction::trigger);
     connect(TabSet1, &QTabBar::tabBarClicked, this, [this](int index) {
@@ -192,8 +193,9 @@ TfrmFolder::TfrmFolder(ControlCentreState &state, QWidget *parent)
             command(&TfrmFolder::TabSet1Click);
     });
     connect(TabSet1, &QTabBar::currentChanged, this, [this] { command(&TfrmFolder::TabSet1Click); });
-    connect(cbFolder, &QComboBox::activated, this,
-            [this](int index) { command([this, index] { cbFolderChange(cbFolder->itemText(index)); }); });
+    connect(cbFolder, &QComboBox::activated, this, [this](int index) {
+        platform::runCommand([this, index] { cbFolderChange(cbFolder->itemText(index)); });
+    });
 
     LoadFolder();
     updateCommands();
@@ -202,11 +204,6 @@ TfrmFolder::TfrmFolder(ControlCentreState &state, QWidget *parent)
 void TfrmFolder::command(void (TfrmFolder::*handler)())
 {
     platform::runCommand([this, handler] { (this->*handler)(); });
-}
-
-void TfrmFolder::command(const std::function<void()> &work)
-{
-    platform::runCommand(work);
 }
 
 void TfrmFolder::showEvent(QShowEvent *event)

@@ -9,7 +9,6 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <functional>
 
 class ControlCentreState;
 class QAction;
@@ -83,7 +82,6 @@ private:
     void updateCommands();
     // Runs `handler` as a user command (errors end it with a message box).
     void command(void (TfrmFolder::*handler)());
-    void command(const std::function<void()> &work);
 
     ControlCentreState &state_;
     QTreeWidget *ListView1;

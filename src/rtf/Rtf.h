@@ -25,6 +25,7 @@
 
 #include <optional>
 
+class QImage;
 class QTextCursor;
 
 namespace rtf {
@@ -71,6 +72,8 @@ qint64 embeddedBytes(const QTextDocument &doc);
 std::optional<Embedded> embeddedAt(const QTextDocument &doc, const QTextImageFormat &format);
 // The picture shown for an embedded file: a document glyph and the file name.
 QImage fileIcon(const QString &name);
+// The PNG file of an image.
+QByteArray pngFile(const QImage &image);
 
 QByteArray writeRtf(const QTextDocument &doc);
 

@@ -140,10 +140,7 @@ bool insertPicture(QTextCursor &cursor, const QByteArray &bytes, QSizeF displayS
     item.picSize = image.size();
     if (item.blip.isEmpty()) {
         // Only PNG and JPEG travel as themselves; any other format Qt reads becomes PNG.
-        QBuffer buffer(&item.bytes);
-        item.bytes.clear();
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
+        item.bytes = pngFile(image);
         item.blip = "pngblip";
     }
     insertImageInText(cursor, detail::addEmbedded(*cursor.document(), item, image, displaySize));
@@ -161,9 +158,7 @@ bool insertFile(QTextCursor &cursor, const QString &name, const QString &mimeTyp
     item.name = name;
     item.mimeType = mimeType;
     const QImage icon = fileIcon(name);
-    QBuffer buffer(&item.iconPng);
-    buffer.open(QIODevice::WriteOnly);
-    icon.save(&buffer, "PNG");
+    item.iconPng = pngFile(icon);
     item.picSize = icon.size();
     insertImageInText(cursor, detail::addEmbedded(*cursor.document(), item, icon, {}));
     return true;
@@ -202,6 +197,15 @@ QImage fileIcon(const QString &name)
         painter.drawText(QRect(2, glyph + 2, width - 4, 20), Qt::AlignHCenter | Qt::AlignVCenter, shown);
     }
     return image;
+}
+
+QByteArray pngFile(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
 }
 
 } // namespace rtf

@@ -2,6 +2,7 @@
 // recursion), so depth, picture size and total size are bounded by named limits and
 // malformed input ends in a partial document with a message, never a crash.
 
+#include "mime/HexEscapes.h"
 #include "rtf/Rtf.h"
 #include "rtf/RtfEmbedded.h"
 
@@ -19,6 +20,8 @@
 
 namespace rtf {
 namespace {
+
+using mime::detail::hexValue;
 
 constexpr int TwipsPerPixel = 15;
 constexpr int MaxWordLength = 32;   // longer control words are read but not recognised
@@ -216,17 +219,6 @@ const char *codecName(int codePage)
         }
         return "windows-1252";
     }
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -931,10 +923,7 @@ private:
             shownBytes_ += shown.image.sizeInBytes();
             if (!shown.image.isNull()) {
                 // Kept as PNG: a raw device bitmap needs parameters we do not carry.
-                item.bytes.clear();
-                QBuffer buffer(&item.bytes);
-                buffer.open(QIODevice::WriteOnly);
-                shown.image.save(&buffer, "PNG");
+                item.bytes = pngFile(shown.image);
                 item.blip = "pngblip";
             }
         } else {

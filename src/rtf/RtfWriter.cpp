@@ -4,7 +4,6 @@
 #include "rtf/Rtf.h"
 #include "rtf/RtfEmbedded.h"
 
-#include <QBuffer>
 #include <QHash>
 #include <QImage>
 #include <QTextBlock>
@@ -234,12 +233,8 @@ private:
             // An image from elsewhere (pasted HTML): its pixels as PNG.
             if (shown.isNull())
                 return;
-            QByteArray png;
-            QBuffer buffer(&png);
-            buffer.open(QIODevice::WriteOnly);
-            shown.save(&buffer, "PNG");
             body_ += "{\\*\\shppict";
-            writePict("pngblip", png, shown.size(), display);
+            writePict("pngblip", pngFile(shown), shown.size(), display);
             body_ += '}';
             return;
         }
@@ -267,9 +262,7 @@ private:
         QByteArray icon = item->iconPng;
         QSize iconSize = item->picSize;
         if (icon.isEmpty() || detail::blipFor(icon) != "pngblip") {
-            QBuffer buffer(&icon);
-            buffer.open(QIODevice::WriteOnly);
-            shown.save(&buffer, "PNG");
+            icon = pngFile(shown);
             iconSize = shown.size();
         }
         writePict("pngblip", icon, iconSize, display);
