@@ -194,21 +194,24 @@ bool readDirect(const QString &archive, const QStringList &names, qint64 maxByte
         for (const qsizetype i : chosen) {
             const zipfmt::CentralEntry &e = cd.entries[i];
             const qint64 pos = qint64(e.localOffset);
-            if (pos + 30 + e.name.size() > qint64(cd.offset))
+            const qint64 headerSize = zipfmt::kLocalHeaderSize + e.name.size();
+            if (pos + headerSize > qint64(cd.offset))
                 return false;
             // The member area read whole, or this member's header with its name.
-            const QByteArray header = all ? QByteArray() : zipio::readAt(fd.get(), pos, 30 + e.name.size());
+            const QByteArray header = all ? QByteArray() : zipio::readAt(fd.get(), pos, headerSize);
             const char *h = all ? buffers.front().constData() + pos : header.constData();
-            const quint16 flags = zipfmt::get16(h + 6);
-            const quint16 method = zipfmt::get16(h + 8);
-            const quint32 compressed = zipfmt::get32(h + 18);
-            const quint16 nameLength = zipfmt::get16(h + 26);
-            const qint64 data = pos + 30 + nameLength + zipfmt::get16(h + 28);
-            if (zipfmt::get32(h) != zipfmt::kLocalHeaderSig || (flags & 0x9) != 0
-                || (method != 0 && method != 8) || method != e.method
-                || compressed == 0xFFFFFFFFu || compressed != e.compressedSize
-                || nameLength != e.name.size()
-                || QByteArrayView(h + 30, nameLength) != QByteArrayView(e.name)
+            zipfmt::LocalHeader local;
+            if (!zipfmt::decodeLocalHeader(h, local))
+                return false;
+            const quint16 flags = local.flags;
+            const quint16 method = local.method;
+            const quint32 compressed = local.compressedSize;
+            const qint64 data = pos + local.size();
+            if ((flags & (zipfmt::kFlagEncrypted | zipfmt::kFlagDescriptor)) != 0
+                || (method != zipfmt::kMethodStored && method != zipfmt::kMethodDeflated)
+                || method != e.method || compressed == 0xFFFFFFFFu || compressed != e.compressedSize
+                || local.nameLength != e.name.size()
+                || QByteArrayView(h + zipfmt::kLocalHeaderSize, local.nameLength) != QByteArrayView(e.name)
                 || data + qint64(compressed) > qint64(cd.offset))
                 return false;
             const char *bytes = nullptr;
@@ -237,7 +240,7 @@ bool readDirect(const QString &archive, const QStringList &names, qint64 maxByte
         if (m.name.endsWith('/') || m.size > maxBytes)
             continue;
         QByteArray out;
-        if (m.method == 0) {
+        if (m.method == zipfmt::kMethodStored) {
             out = QByteArray(m.data, m.compressed);
         } else {
             out.resize(m.size);

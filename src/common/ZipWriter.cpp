@@ -301,11 +301,11 @@ qint64 writeMember(const Source &src, Scratch &scratch, int out, qint64 offset, 
 void copyMember(zipio::BlockReader &in, const CentralDirectory &cd, CentralEntry &e,
                 zipio::BlockWriter &out)
 {
-    const QByteArray local = in.readExactly(qint64(e.localOffset), zipfmt::kLocalHeaderSize);
-    if (zipfmt::get32(local.constData()) != zipfmt::kLocalHeaderSig)
+    zipfmt::LocalHeader local;
+    if (!zipfmt::decodeLocalHeader(
+            in.readExactly(qint64(e.localOffset), zipfmt::kLocalHeaderSize).constData(), local))
         throw platform::Error(QStringLiteral("a local header is damaged"));
-    const qint64 dataStart = qint64(e.localOffset) + zipfmt::kLocalHeaderSize
-        + zipfmt::get16(local.constData() + 26) + zipfmt::get16(local.constData() + 28);
+    const qint64 dataStart = qint64(e.localOffset) + local.size();
     if (dataStart + qint64(e.compressedSize) > qint64(cd.offset))
         throw platform::Error(QStringLiteral("a member lies outside the archive"));
     if (e.compressedSize > zipfmt::kMaxMemberSize || e.uncompressedSize > zipfmt::kMaxMemberSize)
