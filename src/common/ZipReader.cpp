@@ -265,14 +265,17 @@ bool readDirect(const QString &archive, const QStringList &names, qint64 maxByte
     return true;
 }
 
-} // namespace
+// Whether `names` (see zipfmt::nameMatches; empty for all) asks for the member `name`.
+bool selected(const QStringList &names, const QString &name)
+{
+    return names.isEmpty()
+        || std::any_of(names.begin(), names.end(),
+                       [&](const QString &s) { return zipfmt::nameMatches(name, s); });
+}
 
-namespace {
-
-// The archive, made whole first when a journal shows an interrupted change.
+// The archive through libzip; the caller has recovered it.
 std::unique_ptr<zip_t, ZipCloser> openForReading(const QString &archive)
 {
-    zipjournal::recoverArchive(archive);
     int error = 0;
     std::unique_ptr<zip_t, ZipCloser> z(
         zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &error));
@@ -286,6 +289,7 @@ std::unique_ptr<zip_t, ZipCloser> openForReading(const QString &archive)
 int extractMembers(const QString &archive, const QStringList &names, const QString &dir,
                    const Announce &announce)
 {
+    zipjournal::recoverArchive(archive);
     const std::unique_ptr<zip_t, ZipCloser> z = openForReading(archive);
 
     int written = 0;
@@ -298,9 +302,7 @@ int extractMembers(const QString &archive, const QStringList &names, const QStri
         const QString name = zipfmt::decodeName(QByteArray(raw), 0);
         if (name.endsWith('/'))
             continue;   // a directory entry
-        if (!names.isEmpty()
-            && std::none_of(names.begin(), names.end(),
-                            [&](const QString &s) { return zipfmt::nameMatches(name, s); }))
+        if (!selected(names, name))
             continue;
         const QString bare = platform::bareFileName(name);
         const QString target = platform::joinPath(dir, bare);
@@ -352,9 +354,7 @@ void readMembers(const QString &archive, const QStringList &names, qint64 maxByt
             if (!raw)
                 continue;
             const QString name = zipfmt::decodeName(QByteArray(raw), 0);
-            if (!names.isEmpty()
-                && std::none_of(names.begin(), names.end(),
-                                [&](const QString &s) { return zipfmt::nameMatches(name, s); }))
+            if (!selected(names, name))
                 continue;
             wanted.push_back(zip_uint64_t(i));
         }
