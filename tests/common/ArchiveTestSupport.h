@@ -2,6 +2,8 @@
 // Helpers for the archive tests: files, an independent look at archives through
 // libzip, and the outside checkers (unzip -t, Python's zipfile).
 
+#include "support/TempHome.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -31,20 +33,13 @@ inline QString memoryTempPattern()
         : QDir::tempPath() + QStringLiteral("/quorvel-test-XXXXXX");
 }
 
+// Writes a whole file as testsupport::writeFile does; its path, or empty on failure.
 inline QString writeFile(const QString &path, const QByteArray &data)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
-        return {};
-    return path;
+    return testsupport::writeFile(path, data) ? path : QString();
 }
 
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testsupport::readFile;
 
 // Text that compresses somewhat, different for each seed.
 inline QByteArray sampleData(int size, int seed)
