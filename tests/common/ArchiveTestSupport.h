@@ -137,4 +137,20 @@ inline bool runPython(const QString &code, const QStringList &args)
     return python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0;
 }
 
+// Writes `archive` with Python's zipfile through a stream it cannot seek in, so that
+// every member carries a data descriptor and zero sizes in its local header.
+// `members` is Python code that fills the ZipFile `z`; true when it ran.
+inline bool writeStreamedZip(const QString &archive, const QString &members)
+{
+    return runPython(QStringLiteral("import sys,zipfile,io\n"
+                                    "class W(io.RawIOBase):\n"
+                                    "  def __init__(s,f): s.f=f\n"
+                                    "  def writable(s): return True\n"
+                                    "  def write(s,b): return s.f.write(b)\n"
+                                    "f=open(sys.argv[1],'wb')\n"
+                                    "z=zipfile.ZipFile(W(f),'w',zipfile.ZIP_DEFLATED)\n")
+                         + members + QStringLiteral("z.close(); f.close()\n"),
+                     {archive});
+}
+
 } // namespace archivetest
