@@ -203,14 +203,12 @@ bool readDirect(const QString &archive, const QStringList &names, qint64 maxByte
             zipfmt::LocalHeader local;
             if (!zipfmt::decodeLocalHeader(h, local))
                 return false;
-            const quint16 flags = local.flags;
-            const quint16 method = local.method;
             const quint32 compressed = local.compressedSize;
             const qint64 data = pos + local.size();
-            if ((flags & (zipfmt::kFlagEncrypted | zipfmt::kFlagDescriptor)) != 0
-                || (method != zipfmt::kMethodStored && method != zipfmt::kMethodDeflated)
-                || method != e.method || compressed == 0xFFFFFFFFu || compressed != e.compressedSize
-                || local.nameLength != e.name.size()
+            if ((local.flags & (zipfmt::kFlagEncrypted | zipfmt::kFlagDescriptor)) != 0
+                || (local.method != zipfmt::kMethodStored && local.method != zipfmt::kMethodDeflated)
+                || local.method != e.method || compressed == 0xFFFFFFFFu
+                || compressed != e.compressedSize || local.nameLength != e.name.size()
                 || QByteArrayView(h + zipfmt::kLocalHeaderSize, local.nameLength) != QByteArrayView(e.name)
                 || data + qint64(compressed) > qint64(cd.offset))
                 return false;
@@ -221,8 +219,8 @@ bool readDirect(const QString &archive, const QStringList &names, qint64 maxByte
                 buffers.push_back(zipio::readAt(fd.get(), data, compressed));
                 bytes = buffers.back().constData();
             }
-            members.push_back({zipfmt::decodeName(e.name, flags), bytes, compressed,
-                               qint64(e.uncompressedSize), method, e.crc});
+            members.push_back({zipfmt::decodeName(e.name, local.flags), bytes, compressed,
+                               qint64(e.uncompressedSize), local.method, e.crc});
         }
     } catch (const platform::Error &) {
         return false;
