@@ -10,7 +10,6 @@ void startChildTest(QProcess &child, const QString &test, const QProcessEnvironm
     env.insert(extra);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
                 {"--gtest_filter=" + test, QStringLiteral("--gtest_also_run_disabled_tests")});
 }

@@ -9,8 +9,8 @@
 namespace testsupport {
 
 // Starts this test program again in `child` to run only the disabled test `test`
-// ("Suite.DISABLED_Run"), with `extra` added to its environment, the offscreen
-// platform, and its standard error passed through.
+// ("Suite.DISABLED_Run"), with `extra` added to its environment and the offscreen
+// platform. The channel mode is the caller's, set before the call.
 void startChildTest(QProcess &child, const QString &test, const QProcessEnvironment &extra);
 
 } // namespace testsupport

@@ -261,6 +261,7 @@ protected:
         e.insert(kAppVar, app);
         e.insert(kStepVar, QString::fromLatin1(step));
         e.insert(kCountVar, QString::number(count));
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         testsupport::startChildTest(child, "FetchKillChild.DISABLED_Run", e);
         ASSERT_TRUE(child.waitForStarted(10000));
         ASSERT_TRUE(child.waitForFinished(120000));

@@ -210,6 +210,7 @@ protected:
         e.insert("QUORVEL_STOREKILL_APP", app);
         e.insert("QUORVEL_STOREKILL_STEP", step);
         e.insert("QUORVEL_STOREKILL_COUNT", QString::number(count));
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         testsupport::startChildTest(child, "StoreKillChild.DISABLED_Run", e);
         ASSERT_TRUE(child.waitForStarted(10000));
         ASSERT_TRUE(child.waitForFinished(60000));
