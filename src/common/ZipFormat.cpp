@@ -224,6 +224,20 @@ QByteArray encodeLocalHeader(const CentralEntry &e)
     return out;
 }
 
+bool decodeLocalHeader(const char *p, LocalHeader &h)
+{
+    if (get32(p) != kLocalHeaderSig)
+        return false;
+    h.flags = get16(p + 6);
+    h.method = get16(p + 8);
+    h.crc = get32(p + 14);
+    h.compressedSize = get32(p + 18);
+    h.uncompressedSize = get32(p + 22);
+    h.nameLength = get16(p + 26);
+    h.extraLength = get16(p + 28);
+    return true;
+}
+
 void encodeCentralHeaders(const QList<CentralEntry> &entries, QByteArray &out)
 {
     qsizetype estimate = out.size();

@@ -70,6 +70,24 @@ CentralDirectory readCentralDirectory(int fd, qint64 fileSize);
 // The local header that `e` needs (no extra field, real sizes, no data descriptor).
 QByteArray encodeLocalHeader(const CentralEntry &e);
 
+// The fixed fields of a local header (sizes as stored: 32 bits, zero when a data
+// descriptor follows the data).
+struct LocalHeader {
+    quint16 flags = 0;
+    quint16 method = 0;
+    quint32 crc = 0;
+    quint32 compressedSize = 0;
+    quint32 uncompressedSize = 0;
+    quint16 nameLength = 0;
+    quint16 extraLength = 0;
+    // From the header's start to its member's data.
+    qint64 size() const { return kLocalHeaderSize + nameLength + extraLength; }
+};
+
+// The local header whose kLocalHeaderSize bytes start at `p`; false when its
+// signature is wrong.
+bool decodeLocalHeader(const char *p, LocalHeader &h);
+
 // The central directory for `entries` starting at `offset`, followed by the end
 // records (zip64 ones only when offsets or the count need them).
 QByteArray encodeCentralDirectory(const QList<CentralEntry> &entries, quint64 offset,

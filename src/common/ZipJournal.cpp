@@ -300,16 +300,15 @@ bool wholeSince(int fd, qint64 size, const Record &r)
             const qint64 at = qint64(e.localOffset);
             if (at < r.directoryOffset)
                 return false;
-            const QByteArray h = in.readExactly(at, zipfmt::kLocalHeaderSize);
-            const char *p = h.constData();
-            const qint64 start = at + zipfmt::kLocalHeaderSize + zipfmt::get16(p + 26)
-                + zipfmt::get16(p + 28);
-            if (zipfmt::get32(p) != zipfmt::kLocalHeaderSig || zipfmt::get16(p + 6) != e.flags
-                || zipfmt::get16(p + 8) != e.method || zipfmt::get32(p + 14) != e.crc
-                || zipfmt::get32(p + 18) != e.compressedSize
-                || zipfmt::get32(p + 22) != e.uncompressedSize
+            zipfmt::LocalHeader h;
+            const bool read = zipfmt::decodeLocalHeader(
+                in.readExactly(at, zipfmt::kLocalHeaderSize).constData(), h);
+            const qint64 start = at + h.size();
+            if (!read || h.flags != e.flags || h.method != e.method || h.crc != e.crc
+                || h.compressedSize != e.compressedSize
+                || h.uncompressedSize != e.uncompressedSize
                 || (e.flags & zipfmt::kFlagEncrypted)
-                || in.readExactly(at + zipfmt::kLocalHeaderSize, zipfmt::get16(p + 26)) != e.name
+                || in.readExactly(at + zipfmt::kLocalHeaderSize, h.nameLength) != e.name
                 || start + qint64(e.compressedSize) > qint64(cd.offset)
                 || !dataChecksOut(in, start, e))
                 return false;

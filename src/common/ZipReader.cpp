@@ -194,21 +194,22 @@ bool readDirect(const QString &archive, const QStringList &names, qint64 maxByte
         for (const qsizetype i : chosen) {
             const zipfmt::CentralEntry &e = cd.entries[i];
             const qint64 pos = qint64(e.localOffset);
-            if (pos + 30 + e.name.size() > qint64(cd.offset))
+            const qint64 headerSize = zipfmt::kLocalHeaderSize + e.name.size();
+            if (pos + headerSize > qint64(cd.offset))
                 return false;
             // The member area read whole, or this member's header with its name.
-            const QByteArray header = all ? QByteArray() : zipio::readAt(fd.get(), pos, 30 + e.name.size());
+            const QByteArray header = all ? QByteArray() : zipio::readAt(fd.get(), pos, headerSize);
             const char *h = all ? buffers.front().constData() + pos : header.constData();
-            const quint16 flags = zipfmt::get16(h + 6);
-            const quint16 method = zipfmt::get16(h + 8);
-            const quint32 compressed = zipfmt::get32(h + 18);
-            const quint16 nameLength = zipfmt::get16(h + 26);
-            const qint64 data = pos + 30 + nameLength + zipfmt::get16(h + 28);
-            if (zipfmt::get32(h) != zipfmt::kLocalHeaderSig || (flags & 0x9) != 0
-                || (method != 0 && method != 8) || method != e.method
-                || compressed == 0xFFFFFFFFu || compressed != e.compressedSize
-                || nameLength != e.name.size()
-                || QByteArrayView(h + 30, nameLength) != QByteArrayView(e.name)
+            zipfmt::LocalHeader local;
+            if (!zipfmt::decodeLocalHeader(h, local))
+                return false;
+            const quint32 compressed = local.compressedSize;
+            const qint64 data = pos + local.size();
+            if ((local.flags & (zipfmt::kFlagEncrypted | zipfmt::kFlagDescriptor)) != 0
+                || (local.method != zipfmt::kMethodStored && local.method != zipfmt::kMethodDeflated)
+                || local.method != e.method || compressed == 0xFFFFFFFFu
+                || compressed != e.compressedSize || local.nameLength != e.name.size()
+                || QByteArrayView(h + zipfmt::kLocalHeaderSize, local.nameLength) != QByteArrayView(e.name)
                 || data + qint64(compressed) > qint64(cd.offset))
                 return false;
             const char *bytes = nullptr;
@@ -218,8 +219,8 @@ bool readDirect(const QString &archive, const QStringList &names, qint64 maxByte
                 buffers.push_back(zipio::readAt(fd.get(), data, compressed));
                 bytes = buffers.back().constData();
             }
-            members.push_back({zipfmt::decodeName(e.name, flags), bytes, compressed,
-                               qint64(e.uncompressedSize), method, e.crc});
+            members.push_back({zipfmt::decodeName(e.name, local.flags), bytes, compressed,
+                               qint64(e.uncompressedSize), local.method, e.crc});
         }
     } catch (const platform::Error &) {
         return false;
@@ -237,7 +238,7 @@ bool readDirect(const QString &archive, const QStringList &names, qint64 maxByte
         if (m.name.endsWith('/') || m.size > maxBytes)
             continue;
         QByteArray out;
-        if (m.method == 0) {
+        if (m.method == zipfmt::kMethodStored) {
             out = QByteArray(m.data, m.compressed);
         } else {
             out.resize(m.size);
@@ -262,14 +263,17 @@ bool readDirect(const QString &archive, const QStringList &names, qint64 maxByte
     return true;
 }
 
-} // namespace
+// Whether `names` (see zipfmt::nameMatches; empty for all) asks for the member `name`.
+bool selected(const QStringList &names, const QString &name)
+{
+    return names.isEmpty()
+        || std::any_of(names.begin(), names.end(),
+                       [&](const QString &s) { return zipfmt::nameMatches(name, s); });
+}
 
-namespace {
-
-// The archive, made whole first when a journal shows an interrupted change.
+// The archive through libzip; the caller has recovered it.
 std::unique_ptr<zip_t, ZipCloser> openForReading(const QString &archive)
 {
-    zipjournal::recoverArchive(archive);
     int error = 0;
     std::unique_ptr<zip_t, ZipCloser> z(
         zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &error));
@@ -283,6 +287,7 @@ std::unique_ptr<zip_t, ZipCloser> openForReading(const QString &archive)
 int extractMembers(const QString &archive, const QStringList &names, const QString &dir,
                    const Announce &announce)
 {
+    zipjournal::recoverArchive(archive);
     const std::unique_ptr<zip_t, ZipCloser> z = openForReading(archive);
 
     int written = 0;
@@ -295,9 +300,7 @@ int extractMembers(const QString &archive, const QStringList &names, const QStri
         const QString name = zipfmt::decodeName(QByteArray(raw), 0);
         if (name.endsWith('/'))
             continue;   // a directory entry
-        if (!names.isEmpty()
-            && std::none_of(names.begin(), names.end(),
-                            [&](const QString &s) { return zipfmt::nameMatches(name, s); }))
+        if (!selected(names, name))
             continue;
         const QString bare = platform::bareFileName(name);
         const QString target = platform::joinPath(dir, bare);
@@ -349,9 +352,7 @@ void readMembers(const QString &archive, const QStringList &names, qint64 maxByt
             if (!raw)
                 continue;
             const QString name = zipfmt::decodeName(QByteArray(raw), 0);
-            if (!names.isEmpty()
-                && std::none_of(names.begin(), names.end(),
-                                [&](const QString &s) { return zipfmt::nameMatches(name, s); }))
+            if (!selected(names, name))
                 continue;
             wanted.push_back(zip_uint64_t(i));
         }

@@ -301,11 +301,11 @@ qint64 writeMember(const Source &src, Scratch &scratch, int out, qint64 offset, 
 void copyMember(zipio::BlockReader &in, const CentralDirectory &cd, CentralEntry &e,
                 zipio::BlockWriter &out)
 {
-    const QByteArray local = in.readExactly(qint64(e.localOffset), zipfmt::kLocalHeaderSize);
-    if (zipfmt::get32(local.constData()) != zipfmt::kLocalHeaderSig)
+    zipfmt::LocalHeader local;
+    if (!zipfmt::decodeLocalHeader(
+            in.readExactly(qint64(e.localOffset), zipfmt::kLocalHeaderSize).constData(), local))
         throw platform::Error(QStringLiteral("a local header is damaged"));
-    const qint64 dataStart = qint64(e.localOffset) + zipfmt::kLocalHeaderSize
-        + zipfmt::get16(local.constData() + 26) + zipfmt::get16(local.constData() + 28);
+    const qint64 dataStart = qint64(e.localOffset) + local.size();
     if (dataStart + qint64(e.compressedSize) > qint64(cd.offset))
         throw platform::Error(QStringLiteral("a member lies outside the archive"));
     if (e.compressedSize > zipfmt::kMaxMemberSize || e.uncompressedSize > zipfmt::kMaxMemberSize)
@@ -444,6 +444,13 @@ void append(const QString &archive, const Opened &a, const QList<Source> &added,
     guard.commit();
 }
 
+// Whether the sizes of `e` follow its data, in a descriptor that a rewrite folds into
+// its local header (a traditionally encrypted member keeps its descriptor).
+bool sizesFollowData(const CentralEntry &e)
+{
+    return (e.flags & zipfmt::kFlagDescriptor) && !(e.flags & zipfmt::kFlagEncrypted);
+}
+
 // Unused space up to this size stays in any archive: a small archive emptied and
 // filled again costs no rewrite (and its flush) each time.
 constexpr qint64 kKeptUnusedSpace = 256 * 1024;
@@ -461,7 +468,7 @@ bool compactionDue(const Opened &a, const std::set<qsizetype> &drop)
     qint64 live = 0;
     for (qsizetype i = 0; i < a.cd.entries.size(); ++i) {
         const CentralEntry &e = a.cd.entries[i];
-        if ((e.flags & zipfmt::kFlagDescriptor) && !(e.flags & zipfmt::kFlagEncrypted))
+        if (sizesFollowData(e))
             return true;
         if (!drop.count(i))
             live += zipfmt::kLocalHeaderSize + e.name.size() + e.extra.size()
@@ -604,10 +611,8 @@ int addMembers(const QString &archive, const QList<MemberSource> &members, int l
         }
         // Members followed by data descriptors get their sizes into their local
         // headers by one rewrite; after that new members are appended.
-        const bool descriptors = std::any_of(
-            a.cd.entries.begin(), a.cd.entries.end(), [](const CentralEntry &e) {
-                return (e.flags & zipfmt::kFlagDescriptor) && !(e.flags & zipfmt::kFlagEncrypted);
-            });
+        const bool descriptors =
+            std::any_of(a.cd.entries.begin(), a.cd.entries.end(), sizesFollowData);
         if (a.exists && a.st.st_size > 0 && replace.empty() && !descriptors)
             append(archive, a, added, level, announce);
         else

@@ -37,19 +37,11 @@ protected:
         bases.append(readFile(own));
 
         const QString foreign = path("foreign.zip");
-        ASSERT_TRUE(runPython("import sys,zipfile,io\n"
-                              "class W(io.RawIOBase):\n"
-                              "  def __init__(s,f): s.f=f\n"
-                              "  def writable(s): return True\n"
-                              "  def write(s,b): return s.f.write(b)\n"
-                              "f=open(sys.argv[1],'wb')\n"
-                              "z=zipfile.ZipFile(W(f),'w',zipfile.ZIP_DEFLATED)\n"
-                              "z.comment=b'an archive comment'\n"
-                              "z.writestr('dir/one.txt','one '*60)\n"
-                              "z.writestr('two.txt','two')\n"
-                              "with z.open('big.txt','w',force_zip64=True) as m: m.write(b'x'*500)\n"
-                              "z.close(); f.close()\n",
-                              {foreign}));
+        ASSERT_TRUE(writeStreamedZip(foreign,
+                                     "z.comment=b'an archive comment'\n"
+                                     "z.writestr('dir/one.txt','one '*60)\n"
+                                     "z.writestr('two.txt','two')\n"
+                                     "with z.open('big.txt','w',force_zip64=True) as m: m.write(b'x'*500)\n"));
         bases.append(readFile(foreign));
     }
 

@@ -13,8 +13,8 @@
 #include "common/ZipArchive.h"
 #include "common/ZipJournal.h"
 #include "platform/ScriptedPrompts.h"
+#include "support/ChildTest.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -72,14 +72,11 @@ ChildRun runChild(const QString &archive, const QString &file, const QByteArray 
                   int killAfterMs)
 {
     QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env;
     env.insert(kArchiveVar, archive);
     env.insert(kFileVar, file);
     env.insert(kStepVar, QString::fromLatin1(step));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--gtest_filter=ArchiveKillChild.DISABLED_Run", "--gtest_also_run_disabled_tests"});
+    testsupport::startChildTest(child, "ArchiveKillChild.DISABLED_Run", env);
     ChildRun run;
     if (!child.waitForStarted(10000))
         return run;

@@ -2,6 +2,8 @@
 // Helpers for the archive tests: files, an independent look at archives through
 // libzip, and the outside checkers (unzip -t, Python's zipfile).
 
+#include "support/TempHome.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -31,20 +33,13 @@ inline QString memoryTempPattern()
         : QDir::tempPath() + QStringLiteral("/quorvel-test-XXXXXX");
 }
 
+// Writes a whole file as testsupport::writeFile does; its path, or empty on failure.
 inline QString writeFile(const QString &path, const QByteArray &data)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
-        return {};
-    return path;
+    return testsupport::writeFile(path, data) ? path : QString();
 }
 
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testsupport::readFile;
 
 // Text that compresses somewhat, different for each seed.
 inline QByteArray sampleData(int size, int seed)
@@ -140,6 +135,22 @@ inline bool runPython(const QString &code, const QStringList &args)
     python.start(QStringLiteral("python3"), QStringList{QStringLiteral("-c"), code} + args);
     python.waitForFinished(60000);
     return python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0;
+}
+
+// Writes `archive` with Python's zipfile through a stream it cannot seek in, so that
+// every member carries a data descriptor and zero sizes in its local header.
+// `members` is Python code that fills the ZipFile `z`; true when it ran.
+inline bool writeStreamedZip(const QString &archive, const QString &members)
+{
+    return runPython(QStringLiteral("import sys,zipfile,io\n"
+                                    "class W(io.RawIOBase):\n"
+                                    "  def __init__(s,f): s.f=f\n"
+                                    "  def writable(s): return True\n"
+                                    "  def write(s,b): return s.f.write(b)\n"
+                                    "f=open(sys.argv[1],'wb')\n"
+                                    "z=zipfile.ZipFile(W(f),'w',zipfile.ZIP_DEFLATED)\n")
+                         + members + QStringLiteral("z.close(); f.close()\n"),
+                     {archive});
 }
 
 } // namespace archivetest

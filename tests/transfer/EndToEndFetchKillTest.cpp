@@ -22,11 +22,11 @@
 #include "store/StorePaths.h"
 #include "support/RealServers.h"
 #include "support/ArchiveContents.h"
+#include "support/ChildTest.h"
 #include "support/TempHome.h"
 #include "transfer/GetMail.h"
 #include "transfer/SendMail.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -257,15 +257,12 @@ protected:
     void runKilled(const QString &app, const QByteArray &step, int count)
     {
         QProcess child;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment e;
         e.insert(kAppVar, app);
         e.insert(kStepVar, QString::fromLatin1(step));
         e.insert(kCountVar, QString::number(count));
-        e.insert("QT_QPA_PLATFORM", "offscreen");
-        child.setProcessEnvironment(e);
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=FetchKillChild.DISABLED_Run", "--gtest_also_run_disabled_tests"});
+        testsupport::startChildTest(child, "FetchKillChild.DISABLED_Run", e);
         ASSERT_TRUE(child.waitForStarted(10000));
         ASSERT_TRUE(child.waitForFinished(120000));
         EXPECT_EQ(child.exitStatus(), QProcess::CrashExit)

@@ -26,13 +26,13 @@
 #include "store/SharedState.h"
 #include "store/StorePaths.h"
 #include "support/ArchiveContents.h"
+#include "support/ChildTest.h"
 #include "support/RealServers.h"
 #include "support/RealToolMail.h"
 #include "support/TempHome.h"
 #include "transfer/FetchRun.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -206,14 +206,12 @@ protected:
     void runKilled(const QString &app, const char *step, int count)
     {
         QProcess child;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment e;
         e.insert("QUORVEL_STOREKILL_APP", app);
         e.insert("QUORVEL_STOREKILL_STEP", step);
         e.insert("QUORVEL_STOREKILL_COUNT", QString::number(count));
-        child.setProcessEnvironment(e);
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=StoreKillChild.DISABLED_Run", "--gtest_also_run_disabled_tests"});
+        testsupport::startChildTest(child, "StoreKillChild.DISABLED_Run", e);
         ASSERT_TRUE(child.waitForStarted(10000));
         ASSERT_TRUE(child.waitForFinished(60000));
         EXPECT_EQ(child.exitStatus(), QProcess::CrashExit)
